@@ -1,0 +1,18 @@
+#include "console.h"
+
+#include <stdlib.h>
+
+// The command line reaches main as typed: "teamid.exe *" passes "*".
+extern "C" {
+int _dowildcard = 0;
+}
+
+int ReadTextChar(FILE* in) {
+  // stdin is in text mode: the C runtime folds CR LF already.
+  return getc(in);
+}
+
+void PauseForKey() {
+  // The command interpreter prints its own prompt and waits for the key.
+  system("pause");
+}

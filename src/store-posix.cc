@@ -1,0 +1,244 @@
+#include "store-posix.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "store.h"
+
+namespace {
+
+const char kValueName[] = "TeamID";
+// Hidden, and never the value's name, so a leftover is never read as one.
+const char kTempName[] = ".TeamID.XXXXXX";
+
+// How often DeleteKey clears the directory again when a writer has put a
+// file into it meanwhile.
+const int kDeleteAttempts = 8;
+
+bool JoinPath(char* path, const char* dir, const char* name) {
+  int n = snprintf(path, PATH_MAX, "%s/%s", dir, name);
+  return n > 0 && n < PATH_MAX;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
+// Reads until `size` bytes or the end of the file.
+bool ReadAll(int fd, char* data, size_t size, size_t* length) {
+  *length = 0;
+  while (*length < size) {
+    ssize_t n = read(fd, data + *length, size - *length);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return false;
+    if (n == 0)
+      break;
+    *length += n;
+  }
+  return true;
+}
+
+// Flushes the directory `path` itself, so that its entries survive a crash.
+bool SyncDir(const char* path) {
+  int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+// Flushes the directory that holds `path`.
+bool SyncParent(const char* path) {
+  char parent[PATH_MAX];
+  if (snprintf(parent, sizeof parent, "%s", path) >= PATH_MAX)
+    return false;
+  char* slash = strrchr(parent, '/');
+  if (slash == nullptr)
+    return SyncDir(".");
+  if (slash == parent)
+    slash++;
+  *slash = '\0';
+  return SyncDir(parent);
+}
+
+// mkdir -p, with mode 0755 whatever the umask.
+bool MakeDirs(const char* dir) {
+  char path[PATH_MAX];
+  if (snprintf(path, sizeof path, "%s", dir) >= PATH_MAX)
+    return false;
+  for (char* p = path + 1;; p++) {
+    if (*p != '/' && *p != '\0')
+      continue;
+    char end = *p;
+    *p = '\0';
+    if (mkdir(path, 0755) == 0) {
+      if (chmod(path, 0755) != 0 || !SyncParent(path))
+        return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
+    if (end == '\0')
+      return true;
+    *p = end;
+  }
+}
+
+// Writes `data` to a new temporary file in `dir` and renames it to `path`.
+bool ReplaceFile(const char* dir, const char* path, const char* data,
+                 size_t size) {
+  char temp[PATH_MAX];
+  if (!JoinPath(temp, dir, kTempName))
+    return false;
+  // O_EXCL: a new file, never one that is there already or a link.
+  int fd = mkostemp(temp, O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, data, size) &&
+                 fsync(fd) == 0;
+  if (close(fd) == 0 && written && rename(temp, path) == 0)
+    return true;
+  unlink(temp);
+  return false;
+}
+
+// The next entry of `d` but "." and "..". nullptr at the end, and on a read
+// error, which also sets *failed.
+struct dirent* NextEntry(DIR* d, bool* failed) {
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(d);
+    if (entry == nullptr) {
+      if (errno != 0)
+        *failed = true;
+      return nullptr;
+    }
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      return entry;
+  }
+}
+
+// True when `dir` can be listed and holds no subdirectory: a key with a
+// subkey is not deleted.
+bool HoldsFilesOnly(const char* dir) {
+  DIR* d = opendir(dir);
+  if (d == nullptr)
+    return false;
+  bool failed = false;
+  while (struct dirent* entry = NextEntry(d, &failed)) {
+    struct stat st;
+    if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+            ? S_ISDIR(st.st_mode)
+            : errno != ENOENT) {
+      failed = true;
+      break;
+    }
+  }
+  return closedir(d) == 0 && !failed;
+}
+
+// Unlinks every file in `dir` but the value: leftover temporary files.
+bool UnlinkAllButValue(const char* dir) {
+  DIR* d = opendir(dir);
+  if (d == nullptr)
+    return false;
+  bool failed = false;
+  while (struct dirent* entry = NextEntry(d, &failed)) {
+    if (strcmp(entry->d_name, kValueName) != 0 &&
+        unlinkat(dirfd(d), entry->d_name, 0) != 0 && errno != ENOENT) {
+      failed = true;
+      break;
+    }
+  }
+  return closedir(d) == 0 && !failed;
+}
+
+}  // namespace
+
+bool ReadKeyValue(const char* dir, char* text) {
+  char path[PATH_MAX];
+  if (!JoinPath(path, dir, kValueName))
+    return false;
+  // O_NONBLOCK: a FIFO in the value's place must not hang the read.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  // Room for 127 bytes, the newline and one more, which makes it too long.
+  char data[kTeamIDTextSize + 1];
+  size_t length = 0;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            ReadAll(fd, data, sizeof data, &length);
+  if (ok && length > 0 && data[length - 1] == '\n')
+    length--;
+  if (ok && length >= kTeamIDTextSize)
+    ok = false;
+  if (ok) {
+    memcpy(text, data, length);
+    text[length] = '\0';
+  }
+  return close(fd) == 0 && ok;
+}
+
+bool WriteKeyValue(const char* dir, const char* text) {
+  size_t length = strlen(text);
+  if (length >= kTeamIDTextSize)
+    return false;
+  char data[kTeamIDTextSize];
+  memcpy(data, text, length);
+  data[length] = '\n';
+  char path[PATH_MAX];
+  if (!JoinPath(path, dir, kValueName) || !MakeDirs(dir) ||
+      !ReplaceFile(dir, path, data, length + 1))
+    return false;
+  return SyncDir(dir);
+}
+
+bool DeleteKey(const char* dir) {
+  char path[PATH_MAX];
+  if (!JoinPath(path, dir, kValueName))
+    return false;
+  for (int attempt = 0; attempt < kDeleteAttempts; attempt++) {
+    if (!HoldsFilesOnly(dir) || !UnlinkAllButValue(dir))
+      return false;
+    // The value goes last: a failure before this point changes nothing a
+    // reader can see.
+    if (unlink(path) != 0 && errno != ENOENT)
+      return false;
+    if (rmdir(dir) == 0)
+      return SyncParent(dir);
+    // A writer has put a file into the directory meanwhile: clear it again.
+    if (errno != ENOTEMPTY && errno != EEXIST)
+      return false;
+  }
+  return false;
+}
+
+bool ReadTeamID(char* text) {
+  return ReadKeyValue(TEAMID_STORE_DIR, text);
+}
+
+bool WriteTeamID(const char* text) {
+  return WriteKeyValue(TEAMID_STORE_DIR, text);
+}
+
+bool DeleteTeamIDKey() {
+  return DeleteKey(TEAMID_STORE_DIR);
+}

@@ -1,0 +1,25 @@
+// The POSIX stand-in for the registry key: a directory, with the value
+// `TeamID` as the file of that name holding the text and one newline.
+// store-posix.cc keeps the key in TEAMID_STORE_DIR; these take the
+// directory so that they can be tried on any.
+
+#ifndef TEAMID_STORE_POSIX_H_
+#define TEAMID_STORE_POSIX_H_
+
+// Reads the value into `text` (kTeamIDTextSize bytes). False when the
+// directory or the file is missing or unreadable, or when the text, without
+// one final newline, is longer than 127 bytes. The text ends at its first
+// null byte.
+bool ReadKeyValue(const char* dir, char* text);
+
+// Replaces the value with `text` (at most 127 bytes), creating the directory
+// and its missing parents. The new value is written to a temporary file,
+// flushed and renamed over the old one, so a reader sees the old value or
+// the new one, never a part; on failure the old value stays.
+bool WriteKeyValue(const char* dir, const char* text);
+
+// Removes the files in the directory, the value last, and the directory.
+// False when the directory is missing or holds a subdirectory (a subkey).
+bool DeleteKey(const char* dir);
+
+#endif  // TEAMID_STORE_POSIX_H_

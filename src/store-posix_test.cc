@@ -1,0 +1,212 @@
+#include "store-posix.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kTeamID[] = "abcdefghijklmnopqrstuvwxyz0";
+
+// A fresh directory under /tmp per test; `key` is the store's directory in
+// it, one level down so that creating it can be tried too.
+class StoreTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char root[] = "/tmp/teamid-store-test.XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(root));
+    root_ = root;
+    key_ = root_ + "/etc/tamrix";
+  }
+  void TearDown() override {
+    std::string command = "rm -rf '" + root_ + "'";
+    ASSERT_EQ(0, system(command.c_str()));
+  }
+
+  void MakeKey() {
+    ASSERT_EQ(0, mkdir((root_ + "/etc").c_str(), 0755));
+    ASSERT_EQ(0, mkdir(key_.c_str(), 0755));
+  }
+  void PutFile(const std::string& name, const std::string& data) {
+    FILE* f = fopen((key_ + "/" + name).c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(data.data(), 1, data.size(), f);
+    ASSERT_EQ(0, fclose(f));
+  }
+  std::string FileData(const std::string& name) {
+    std::string data;
+    FILE* f = fopen((key_ + "/" + name).c_str(), "rb");
+    if (f == nullptr)
+      return "<missing>";
+    for (int c; (c = getc(f)) != EOF;)
+      data += static_cast<char>(c);
+    fclose(f);
+    return data;
+  }
+  std::set<std::string> Entries() {
+    std::set<std::string> names;
+    DIR* d = opendir(key_.c_str());
+    if (d == nullptr)
+      return {"<no directory>"};
+    while (struct dirent* e = readdir(d)) {
+      std::string name = e->d_name;
+      if (name != "." && name != "..")
+        names.insert(name);
+    }
+    closedir(d);
+    return names;
+  }
+  mode_t Mode(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+      return 0;
+    return st.st_mode & 07777;
+  }
+  // Reads through the store: the text, or "<not set>".
+  std::string Read() {
+    char text[128];
+    memset(text, '?', sizeof text);
+    if (!ReadKeyValue(key_.c_str(), text))
+      return "<not set>";
+    return text;
+  }
+
+  std::string root_;
+  std::string key_;
+};
+
+TEST_F(StoreTest, ReadTakesOneFinalNewlineOffAnd127BytesAtMost) {
+  struct Case {
+    const char* name;
+    std::string data;
+    std::string read;
+  } cases[] = {
+      {"value and newline", std::string(kTeamID) + "\n", kTeamID},
+      {"no final newline", kTeamID, kTeamID},
+      {"empty text", "\n", ""},
+      {"empty file", "", ""},
+      {"only one newline is removed", "ab\n\n", "ab\n"},
+      {"CR stays", "ab\r\n", "ab\r"},
+      {"text ends at a null", std::string("ab\0cd\n", 6), "ab"},
+      {"127 and newline", std::string(127, 'x') + "\n", std::string(127, 'x')},
+      {"127 without newline", std::string(127, 'x'), std::string(127, 'x')},
+      {"128 and newline", std::string(128, 'x') + "\n", "<not set>"},
+      {"128 without newline", std::string(128, 'x'), "<not set>"},
+      {"127, newline, more", std::string(127, 'x') + "\nx", "<not set>"},
+      {"a long file", std::string(100000, 'x'), "<not set>"},
+  };
+  MakeKey();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PutFile("TeamID", c.data);
+    EXPECT_EQ(c.read, Read());
+  }
+}
+
+TEST_F(StoreTest, ReadFailsWithoutAValueFile) {
+  EXPECT_EQ("<not set>", Read());  // no directory
+  MakeKey();
+  EXPECT_EQ("<not set>", Read());  // key without value
+  PutFile(".TeamID.a1b2c3", std::string(kTeamID) + "\n");
+  EXPECT_EQ("<not set>", Read());  // a leftover temporary file is no value
+  ASSERT_EQ(0, mkdir((key_ + "/TeamID").c_str(), 0755));
+  EXPECT_EQ("<not set>", Read());  // a directory is no value
+}
+
+TEST_F(StoreTest, ReadOfAFifoDoesNotHang) {
+  MakeKey();
+  ASSERT_EQ(0, mkfifo((key_ + "/TeamID").c_str(), 0644));
+  EXPECT_EQ("<not set>", Read());
+}
+
+TEST_F(StoreTest, WriteCreatesKeyAndValueWithTheirModes) {
+  mode_t old_umask = umask(077);
+  bool written = WriteKeyValue(key_.c_str(), kTeamID);
+  umask(old_umask);
+  ASSERT_TRUE(written);
+  EXPECT_EQ(std::string(kTeamID) + "\n", FileData("TeamID"));
+  EXPECT_EQ(std::set<std::string>{"TeamID"}, Entries());
+  EXPECT_EQ(0755u, Mode(root_ + "/etc"));
+  EXPECT_EQ(0755u, Mode(key_));
+  EXPECT_EQ(0644u, Mode(key_ + "/TeamID"));
+  EXPECT_EQ(kTeamID, Read());
+}
+
+TEST_F(StoreTest, WriteReplacesTheValueAndLeavesOtherFiles) {
+  MakeKey();
+  PutFile("TeamID", "old\n");
+  PutFile("Other", "other\n");
+  ASSERT_TRUE(WriteKeyValue(key_.c_str(), kTeamID));
+  EXPECT_EQ(std::string(kTeamID) + "\n", FileData("TeamID"));
+  ASSERT_TRUE(WriteKeyValue(key_.c_str(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"));
+  EXPECT_EQ("ABCDEFGHIJKLMNOPQRSTUVWXYZ9\n", FileData("TeamID"));
+  EXPECT_EQ((std::set<std::string>{"Other", "TeamID"}), Entries());
+}
+
+TEST_F(StoreTest, WriteTakesUpTo127Bytes) {
+  EXPECT_TRUE(WriteKeyValue(key_.c_str(), std::string(127, 'x').c_str()));
+  EXPECT_EQ(std::string(127, 'x'), Read());
+  EXPECT_FALSE(WriteKeyValue(key_.c_str(), std::string(128, 'y').c_str()));
+  EXPECT_EQ(std::string(127, 'x'), Read());
+}
+
+TEST_F(StoreTest, FailedWriteLeavesNoTemporaryFile) {
+  // The rename over a directory fails after the new value was written.
+  MakeKey();
+  ASSERT_EQ(0, mkdir((key_ + "/TeamID").c_str(), 0755));
+  EXPECT_FALSE(WriteKeyValue(key_.c_str(), kTeamID));
+  EXPECT_EQ(std::set<std::string>{"TeamID"}, Entries());
+}
+
+TEST_F(StoreTest, WriteFailsWhereTheKeyCannotBe) {
+  // The key's place is taken by a file: nothing is created or changed.
+  ASSERT_EQ(0, mkdir((root_ + "/etc").c_str(), 0755));
+  FILE* f = fopen(key_.c_str(), "w");
+  ASSERT_NE(nullptr, f);
+  fclose(f);
+  EXPECT_FALSE(WriteKeyValue(key_.c_str(), kTeamID));
+  struct stat st;
+  ASSERT_EQ(0, stat(key_.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(0, st.st_size);
+}
+
+TEST_F(StoreTest, DeleteRemovesKeyValueAndLeftovers) {
+  MakeKey();
+  PutFile("TeamID", std::string(kTeamID) + "\n");
+  PutFile(".TeamID.a1b2c3", "abc");
+  ASSERT_TRUE(DeleteKey(key_.c_str()));
+  EXPECT_EQ(std::set<std::string>{"<no directory>"}, Entries());
+  EXPECT_EQ("<not set>", Read());
+  EXPECT_EQ(0755u, Mode(root_ + "/etc")) << "only the key goes";
+}
+
+TEST_F(StoreTest, DeleteOfAKeyWithoutValue) {
+  MakeKey();
+  EXPECT_TRUE(DeleteKey(key_.c_str()));
+  EXPECT_EQ(std::set<std::string>{"<no directory>"}, Entries());
+}
+
+TEST_F(StoreTest, DeleteFailsWithoutKey) {
+  EXPECT_FALSE(DeleteKey(key_.c_str()));
+}
+
+TEST_F(StoreTest, DeleteFailsWithASubkeyAndChangesNothing) {
+  MakeKey();
+  PutFile("TeamID", std::string(kTeamID) + "\n");
+  PutFile(".TeamID.a1b2c3", "abc");
+  ASSERT_EQ(0, mkdir((key_ + "/Subkey").c_str(), 0755));
+  EXPECT_FALSE(DeleteKey(key_.c_str()));
+  EXPECT_EQ((std::set<std::string>{".TeamID.a1b2c3", "Subkey", "TeamID"}),
+            Entries());
+  EXPECT_EQ(kTeamID, Read());
+}
+
+}  // namespace

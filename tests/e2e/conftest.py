@@ -1,0 +1,221 @@
+"""Drivers that run the real programs for the end-to-end tests.
+
+`native`: the native preset built again with its store in a fresh folder
+under /tmp (the program can't be pointed elsewhere at run time), run
+directly. `windows`: build/windows/teamid.exe under Wine, in a fresh
+WINEPREFIX, against Wine's real registry, prepared and inspected with the
+tests' own build/windows/regtool.exe.
+
+Both drivers speak the same abstract store states (model.py), so one table
+of cases runs against both.
+"""
+
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+
+import pytest
+
+from model import Key, ABSENT
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NOBODY = 65534
+
+
+@pytest.fixture(scope="session")
+def fixture_root():
+    root = tempfile.mkdtemp(prefix="teamid-e2e.", dir="/tmp")
+    os.chmod(root, 0o755)  # reachable by the unprivileged user
+    yield root
+    shutil.rmtree(root, ignore_errors=True)
+
+
+class Run:
+    def __init__(self, proc):
+        self.stdout = proc.stdout
+        self.stderr = proc.stderr
+        self.status = proc.returncode
+
+
+class NativeDriver:
+    name = "native"
+    newline = b"\n"
+    # The program's own key-press prompt; no line break when stdin is no
+    # terminal.
+    pause = b"Press any key to continue . . . "
+
+    def __init__(self, root):
+        self.root = os.path.join(root, "native")
+        build = os.path.join(self.root, "build")
+        self.store = os.path.join(self.root, "etc", "tamrix")
+        subprocess.run(
+            ["cmake", "--preset", "native", "-B", build,
+             "-DBUILD_TESTING=OFF", "-DTEAMID_STORE_DIR=" + self.store],
+            cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", build, "--target", "teamid"],
+                       cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        self.program = os.path.join(build, "teamid")
+        os.makedirs(os.path.dirname(self.store), mode=0o755)
+        self.cwd = os.path.join(self.root, "cwd")
+        os.makedirs(self.cwd, mode=0o755)
+
+    def run(self, args, stdin=b"", refused=False, cwd=None):
+        command = [self.program] + ([] if args is None else list(args))
+        if refused:
+            command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
+                       "--clear-groups", "--"] + command
+        return Run(subprocess.run(command, input=stdin, capture_output=True,
+                                  cwd=cwd or self.cwd, timeout=30))
+
+    def prepare(self, state, refused=False):
+        """Puts the store in `state`. Refused: left to the unprivileged run."""
+        if os.path.lexists(self.store):
+            shutil.rmtree(self.store)
+        if not state.exists:
+            return
+        os.mkdir(self.store, 0o755)
+        for name, data in self._files(state).items():
+            if data is None:
+                os.mkdir(os.path.join(self.store, name), 0o755)
+                continue
+            path = os.path.join(self.store, name)
+            with open(path, "wb") as f:
+                f.write(data)
+            os.chmod(path, 0o644)
+
+    def _files(self, state):
+        files = {}
+        if state.native_raw is not None:
+            files["TeamID"] = state.native_raw
+        elif state.value is not None:
+            files["TeamID"] = state.value.encode("latin-1") + b"\n"
+        if state.subkey:
+            files["Subkey"] = None
+        return files
+
+    def render(self, state):
+        """What observe() returns when the store is in `state`."""
+        if not state.exists:
+            return "absent"
+        entries = {}
+        for name, data in self._files(state).items():
+            entries[name] = ("dir", 0o755) if data is None else ("file", 0o644, data)
+        return ("dir", 0o755, entries)
+
+    def observe(self):
+        if not os.path.lexists(self.store):
+            return "absent"
+        entries = {}
+        for name in os.listdir(self.store):
+            path = os.path.join(self.store, name)
+            st = os.lstat(path)
+            mode = stat.S_IMODE(st.st_mode)
+            if stat.S_ISDIR(st.st_mode):
+                entries[name] = ("dir", mode)
+            else:
+                with open(path, "rb") as f:
+                    entries[name] = ("file", mode, f.read())
+        return ("dir", stat.S_IMODE(os.lstat(self.store).st_mode), entries)
+
+
+class WineDriver:
+    name = "windows"
+    newline = b"\r\n"
+    # What Wine's command interpreter prints for "pause" when stdin is no
+    # console; the program's own texts are flushed before it runs.
+    pause = b"Press any key to continue... "
+
+    def __init__(self, root):
+        build = os.path.join(ROOT, "build", "windows")
+        self.program = os.path.join(build, "teamid.exe")
+        self.regtool = os.path.join(build, "regtool.exe")
+        for path in (self.program, self.regtool):
+            if not os.path.exists(path):
+                pytest.fail(path + " is missing: build the windows preset first")
+        self.wine = shutil.which("wine") or "/usr/lib/wine/wine64"
+        self.env = dict(os.environ,
+                        WINEPREFIX=os.path.join(root, "wineprefix"),
+                        WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.cwd = os.path.join(root, "wine-cwd")
+        os.makedirs(self.cwd, mode=0o755)
+        os.makedirs(self.env["WINEPREFIX"])
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL, env=self.env)
+        # A persistent server: each program then starts in hundredths of a
+        # second instead of a second.
+        subprocess.run(["wineserver", "-p"], check=True, **quiet)
+        subprocess.run(["wineboot", "-i"], check=True, timeout=300, **quiet)
+        # Wine's background services start with the first program and keep
+        # its standard handles: give them none of our pipes.
+        subprocess.run([self.wine, self.regtool, "show"], check=True,
+                       timeout=120, **quiet)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env)
+
+    def run(self, args, stdin=b"", refused=False, cwd=None):
+        command = [self.wine, self.program] + ([] if args is None else list(args))
+        return Run(subprocess.run(command, input=stdin, capture_output=True,
+                                  cwd=cwd or self.cwd, env=self.env, timeout=60))
+
+    def regtool_run(self, *args):
+        proc = subprocess.run([self.wine, self.regtool] + list(args),
+                              capture_output=True, env=self.env, timeout=60)
+        assert proc.returncode == 0, proc.stderr
+        return proc.stdout.decode().strip()
+
+    def prepare(self, state, refused=False):
+        self.regtool_run("clear")
+        if not state.exists:
+            return
+        reg_type, data = self._value(state)
+        if data is None:
+            self.regtool_run("key")
+        else:
+            self.regtool_run("set", str(reg_type), data.hex() or "")
+        if state.subkey:
+            self.regtool_run("subkey")
+        if refused:
+            self.regtool_run("lock")
+
+    def _value(self, state):
+        if state.windows_raw is not None:
+            return state.windows_raw
+        if state.value is None:
+            return None, None
+        return 1, (state.value + "\0").encode("utf-16-le")
+
+    def render(self, state):
+        if not state.exists:
+            return "absent"
+        reg_type, data = self._value(state)
+        line = "key subkeys=%d " % (1 if state.subkey else 0)
+        if data is None:
+            return line + "value=absent"
+        return line + "type=%d data=%s" % (reg_type, data.hex())
+
+    def observe(self):
+        return self.regtool_run("show")
+
+
+@pytest.fixture(scope="session")
+def native(fixture_root):
+    return NativeDriver(fixture_root)
+
+
+@pytest.fixture(scope="session")
+def windows(fixture_root):
+    driver = WineDriver(fixture_root)
+    yield driver
+    driver.close()
+
+
+@pytest.fixture(params=["native", "windows"])
+def program(request):
+    """Each program in turn, with its store cleared."""
+    driver = request.getfixturevalue(request.param)
+    driver.prepare(ABSENT)
+    return driver
