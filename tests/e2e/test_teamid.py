@@ -6,6 +6,7 @@ compares the exact bytes of standard output, the exit status, an empty
 standard error and the store's state afterwards.
 """
 
+import os
 import subprocess
 from dataclasses import dataclass
 from typing import Optional, Sequence
@@ -210,14 +211,13 @@ def test_banners_are_the_same_on_both(native, windows):
     assert banners[0] == banners[1]
 
 
-def test_wildcard_is_passed_as_typed(program, tmp_path):
+def test_wildcard_is_passed_as_typed(program, fixture_root):
     # A file whose name is a valid Team ID: "*" expanded would set it.
-    folder = tmp_path / "cwd"
-    folder.mkdir()
-    folder.chmod(0o755)
-    (folder / TID).write_text("")
+    folder = os.path.join(fixture_root, "wildcard-" + program.name)
+    os.mkdir(folder, 0o755)
+    open(os.path.join(folder, TID), "w").close()
     program.prepare(Value(TID2))
-    run = program.run(["*"], cwd=str(folder))
+    run = program.run(["*"], cwd=folder)
     assert run.stdout == (current(TID2) + ERROR).encode().replace(
         b"\n", program.newline)
     assert run.status == 1
