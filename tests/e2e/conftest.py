@@ -135,13 +135,16 @@ class WineDriver:
             if not os.path.exists(path):
                 pytest.fail(path + " is missing: build the windows preset first")
         self.wine = shutil.which("wine") or "/usr/lib/wine/wine64"
+        # TMPDIR: the server's socket folder goes there, not into /tmp.
         self.env = dict(os.environ,
                         WINEPREFIX=os.path.join(root, "wineprefix"),
+                        TMPDIR=os.path.join(root, "winetmp"),
                         WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
         self.cwd = os.path.join(root, "wine-cwd")
         os.makedirs(self.cwd, mode=0o755)
         os.makedirs(self.env["WINEPREFIX"])
+        os.makedirs(self.env["TMPDIR"])
         quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, env=self.env)
         # A persistent server: each program then starts in hundredths of a

@@ -1,0 +1,106 @@
+"""The release packages in dist/, as scripts/package makes them, and the
+.deb installed on this machine and used as an admin would."""
+
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+import zipfile
+
+import pytest
+
+import pe_check
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
+STORE = "/etc/tamrix"
+
+
+def only(pattern):
+    found = glob.glob(os.path.join(ROOT, "dist", pattern))
+    assert len(found) == 1, "run scripts/package first: %s" % found
+    return found[0]
+
+
+def test_deb_has_no_lintian_errors_or_warnings(tmp_path):
+    lint = subprocess.run(["lintian", "--fail-on", "error,warning", only("teamid_*_amd64.deb")],
+                          capture_output=True, text=True,
+                          env=dict(os.environ, TMPDIR=str(tmp_path)))
+    assert lint.returncode == 0, lint.stdout
+
+
+def test_deb_depends_only_on_the_c_library():
+    deb = only("teamid_*_amd64.deb")
+    field = lambda name: subprocess.run(["dpkg-deb", "-f", deb, name], capture_output=True,
+                                        text=True, check=True).stdout.strip()
+    assert field("Package") == "teamid"
+    assert field("Depends").startswith("libc6 ")
+    assert "," not in field("Depends")
+
+
+def test_zip_holds_the_program_and_its_readme():
+    with zipfile.ZipFile(only("teamid-*-windows-x64.zip")) as archive:
+        assert sorted(archive.namelist()) == ["README.txt", "teamid.exe"]
+        readme = archive.read("README.txt")
+        assert b"\r\n" in readme and b"\n" not in readme.replace(b"\r\n", b"")
+        with tempfile.TemporaryDirectory() as folder:
+            archive.extract("teamid.exe", folder)
+            assert pe_check.problems(os.path.join(folder, "teamid.exe")) == []
+
+
+def run(*args):
+    return subprocess.run(["teamid"] + list(args), capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL, timeout=30,
+                          env=dict(os.environ, PATH="/usr/sbin:/usr/bin:/sbin:/bin"))
+
+
+@pytest.fixture
+def installed_deb():
+    """The .deb installed, and the machine as it was afterwards: the
+    package removed, /etc/tamrix as before."""
+    if os.geteuid() != 0:
+        pytest.skip("installing a package needs root")
+    if subprocess.run(["dpkg", "-s", "teamid"], capture_output=True).returncode == 0:
+        pytest.skip("teamid is installed on this machine already; leaving it alone")
+    saved = None
+    if os.path.lexists(STORE):
+        saved = tempfile.mkdtemp(prefix="teamid-saved-store.")
+        shutil.move(STORE, os.path.join(saved, "tamrix"))
+    try:
+        subprocess.run(["dpkg", "-i", only("teamid_*_amd64.deb")], check=True,
+                       stdout=subprocess.DEVNULL)
+        yield
+    finally:
+        subprocess.run(["dpkg", "--purge", "teamid"], stdout=subprocess.DEVNULL)
+        if os.path.lexists(STORE):
+            shutil.rmtree(STORE)
+        if saved:
+            shutil.move(os.path.join(saved, "tamrix"), STORE)
+            os.rmdir(saved)
+
+
+def test_installed_deb_sets_shows_and_removes(installed_deb):
+    assert shutil.which("teamid", path="/usr/sbin") == "/usr/sbin/teamid"
+    man = subprocess.run(["man", "-w", "8", "teamid"], capture_output=True, text=True)
+    assert man.stdout.strip() == "/usr/share/man/man8/teamid.8.gz"
+
+    done = run(TID)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout == ("Team ID is not currently set for this computer.\n\n"
+                           "\nTeam ID successfully set to %s.\n" % TID)
+    with open(os.path.join(STORE, "TeamID")) as f:
+        assert f.read() == TID + "\n"
+
+    shown = run()  # interactive, input ends at once: shows and changes nothing
+    assert shown.returncode == 0
+    assert "Current Team ID for this computer: %s\n" % TID in shown.stdout
+
+    removed = run("")
+    assert removed.returncode == 0
+    assert removed.stdout.endswith("\nTeam ID successfully removed.\n")
+    assert not os.path.lexists(STORE)
+
+    refused = run("not a team id")
+    assert refused.returncode == 1
+    assert "There was an error setting this computer's Team ID:" in refused.stdout
