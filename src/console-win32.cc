@@ -2,11 +2,6 @@
 
 #include <stdlib.h>
 
-// The command line reaches main as typed: "teamid.exe *" passes "*".
-extern "C" {
-int _dowildcard = 0;
-}
-
 int ReadTextChar(FILE* in) {
   // stdin is in text mode: the C runtime folds CR LF already.
   return getc(in);

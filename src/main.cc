@@ -5,6 +5,8 @@
 //
 // Exit status 0 on success, 1 on failure.
 
+#include "main.h"
+
 #include <stdio.h>
 
 #include "banner.h"
@@ -24,8 +26,8 @@ const char kErrorBlock[] =
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bool interactive = argc == 1;
+int RunTeamID(const char* argument) {
+  bool interactive = argument == nullptr;
   if (interactive)
     PrintBanner();
 
@@ -40,7 +42,7 @@ int main(int argc, char** argv) {
   // is set.
   bool ok = currently_set;
   if (!interactive) {
-    ok = ApplyTeamID(argv[1], currently_set);
+    ok = ApplyTeamID(argument, currently_set);
   } else {
     printf("Enter new Team ID followed by Enter (leave blank for none): ");
     size_t length = ReadLine(stdin, line, sizeof line);

@@ -63,6 +63,12 @@ CASES = [
          current(TID2) + ERROR, 1),
     Case("an accented letter", Value(TID2), arg(TID[:13] + "\u00e9" + TID[14:]),
          current(TID2) + ERROR, 1),
+    # Characters that the Windows C runtime's best-fit mapping would turn
+    # into letters: Ā (U+0100) into A, fullwidth Ｚ (U+FF3A) into Z.
+    Case("a letter best-fit maps to A", Value(TID2), arg(TID[:26] + "\u0100"),
+         current(TID2) + ERROR, 1),
+    Case("a fullwidth letter", Value(TID2), arg("\uff3a" + TID[1:]),
+         current(TID2) + ERROR, 1),
     Case("a leading space is not trimmed", ABSENT, arg(" " + TID),
          NOT_CURRENT + ERROR, 1, ABSENT),
     Case("key without value: nothing to remove", Key(), arg(""),
