@@ -61,8 +61,13 @@ class NativeDriver:
         self.cwd = os.path.join(self.root, "cwd")
         os.makedirs(self.cwd, mode=0o755)
 
+    env = None  # this process's own
+
+    def argv(self, args=None):
+        return [self.program] + ([] if args is None else list(args))
+
     def run(self, args, stdin=b"", refused=False, cwd=None):
-        command = [self.program] + ([] if args is None else list(args))
+        command = self.argv(args)
         if refused:
             command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
                        "--clear-groups", "--"] + command
@@ -159,8 +164,11 @@ class WineDriver:
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env)
 
+    def argv(self, args=None):
+        return [self.wine, self.program] + ([] if args is None else list(args))
+
     def run(self, args, stdin=b"", refused=False, cwd=None):
-        command = [self.wine, self.program] + ([] if args is None else list(args))
+        command = self.argv(args)
         return Run(subprocess.run(command, input=stdin, capture_output=True,
                                   cwd=cwd or self.cwd, env=self.env, timeout=60))
 
