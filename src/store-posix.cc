@@ -12,6 +12,8 @@
 
 #include "store.h"
 
+void (*store_step_hook)(const char* step) = nullptr;
+
 namespace {
 
 const char kValueName[] = "TeamID";
@@ -21,6 +23,13 @@ const char kTempName[] = ".TeamID.XXXXXX";
 // How often DeleteKey clears the directory again when a writer has put a
 // file into it meanwhile.
 const int kDeleteAttempts = 8;
+
+// True, after telling the test seam that `step` is done.
+bool Step(const char* step) {
+  if (store_step_hook != nullptr)
+    store_step_hook(step);
+  return true;
+}
 
 bool JoinPath(char* path, const char* dir, const char* name) {
   int n = snprintf(path, PATH_MAX, "%s/%s", dir, name);
@@ -111,10 +120,11 @@ bool ReplaceFile(const char* dir, const char* path, const char* data,
   int fd = mkostemp(temp, O_CLOEXEC);
   if (fd < 0)
     return false;
-  bool written = fchmod(fd, 0644) == 0 && WriteAll(fd, data, size) &&
-                 fsync(fd) == 0;
+  bool written = Step("temporary file created") && fchmod(fd, 0644) == 0 &&
+                 WriteAll(fd, data, size) && Step("temporary file written") &&
+                 fsync(fd) == 0 && Step("temporary file flushed");
   if (close(fd) == 0 && written && rename(temp, path) == 0)
-    return true;
+    return Step("renamed");
   unlink(temp);
   return false;
 }
@@ -206,9 +216,9 @@ bool WriteKeyValue(const char* dir, const char* text) {
   data[length] = '\n';
   char path[PATH_MAX];
   if (!JoinPath(path, dir, kValueName) || !MakeDirs(dir) ||
-      !ReplaceFile(dir, path, data, length + 1))
+      !Step("directory made") || !ReplaceFile(dir, path, data, length + 1))
     return false;
-  return SyncDir(dir);
+  return SyncDir(dir) && Step("directory flushed");
 }
 
 bool DeleteKey(const char* dir) {

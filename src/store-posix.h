@@ -22,4 +22,8 @@ bool WriteKeyValue(const char* dir, const char* text);
 // False when the directory is missing or holds a subdirectory (a subkey).
 bool DeleteKey(const char* dir);
 
+// Test seam: when set, WriteKeyValue calls it after each of its steps with
+// the step's name, so that a test can kill the writer there.
+extern void (*store_step_hook)(const char* step);
+
 #endif  // TEAMID_STORE_POSIX_H_

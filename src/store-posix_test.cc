@@ -2,8 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <set>
@@ -14,6 +17,49 @@
 namespace {
 
 const char kTeamID[] = "abcdefghijklmnopqrstuvwxyz0";
+
+// The writer that WriteKilledAfterStep kills: after step `kill_at`, it
+// reports the step's name on `report` and dies of SIGKILL.
+int steps_done;
+int kill_at;
+int report;
+
+void KillAtStep(const char* step) {
+  if (++steps_done != kill_at)
+    return;
+  if (write(report, step, strlen(step)) < 0)
+    _exit(2);
+  raise(SIGKILL);
+}
+
+// Runs WriteKeyValue in a child process killed after its n-th step (from
+// 1). Returns that step's name, or "" when the write ended first.
+std::string WriteKilledAfterStep(const std::string& dir, const char* text,
+                                 int n) {
+  int fds[2];
+  if (pipe(fds) != 0)
+    return "<no pipe>";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    steps_done = 0;
+    kill_at = n;
+    report = fds[1];
+    store_step_hook = KillAtStep;
+    WriteKeyValue(dir.c_str(), text);
+    _exit(0);
+  }
+  close(fds[1]);
+  char step[64] = "";
+  ssize_t got = read(fds[0], step, sizeof step - 1);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (got <= 0 || !WIFSIGNALED(status))
+    return "";
+  step[got] = '\0';
+  return step;
+}
 
 // A fresh directory under /tmp per test; `key` is the store's directory in
 // it, one level down so that creating it can be tried too.
@@ -176,6 +222,47 @@ TEST_F(StoreTest, WriteFailsWhereTheKeyCannotBe) {
   ASSERT_EQ(0, stat(key_.c_str(), &st));
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(0, st.st_size);
+}
+
+// A writer that dies at any point leaves the old value or the new one,
+// whole; what it leaves behind is never read as a value and is cleared by
+// the next delete.
+TEST_F(StoreTest, WriterKilledAtAnyStepLeavesOldOrNewValue) {
+  const std::string old_value = "OLDoldOLDoldOLDoldOLDoldOLD";
+  for (bool had_value : {true, false}) {
+    SCOPED_TRACE(had_value ? "over a value" : "no value before");
+    std::set<std::string> seen;
+    for (int n = 1;; n++) {
+      ASSERT_EQ(0, system(("rm -rf '" + root_ + "/etc'").c_str()));
+      if (had_value) {
+        MakeKey();
+        PutFile("TeamID", old_value + "\n");
+      }
+      std::string step = WriteKilledAfterStep(key_, kTeamID, n);
+      if (step.empty())
+        break;
+      SCOPED_TRACE("killed after: " + step);
+
+      std::string read = Read();
+      EXPECT_TRUE(read == kTeamID || read == (had_value ? old_value : "<not set>"))
+          << read;
+      seen.insert(read);
+      for (const std::string& name : Entries()) {
+        if (name == "TeamID") {
+          EXPECT_EQ(read + "\n", FileData(name));
+        } else if (name != "<no directory>") {
+          EXPECT_EQ(0u, name.rfind(".TeamID.", 0)) << name;
+        }
+      }
+
+      ASSERT_TRUE(WriteKeyValue(key_.c_str(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"));
+      EXPECT_EQ("ABCDEFGHIJKLMNOPQRSTUVWXYZ9", Read());
+      ASSERT_TRUE(DeleteKey(key_.c_str()));
+      EXPECT_EQ(std::set<std::string>{"<no directory>"}, Entries());
+    }
+    // Killed both before the new value took the old one's place and after.
+    EXPECT_EQ(2u, seen.size());
+  }
 }
 
 TEST_F(StoreTest, DeleteRemovesKeyValueAndLeftovers) {
