@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,7 +17,8 @@ namespace {
 
 const char kValueName[] = "TeamID";
 // Hidden, and never the value's name, so a leftover is never read as one.
-const char kTempName[] = ".TeamID.XXXXXX";
+const char kTempPrefix[] = ".TeamID.";
+const int kTempAttempts = 100;
 
 // How often DeleteKey clears the directory again when a writer has put a
 // file into it meanwhile.
@@ -110,22 +110,34 @@ bool MakeDirs(const char* dir) {
   }
 }
 
-// Writes `data` to a new temporary file in `dir` and renames it to `path`.
-bool ReplaceFile(const char* dir, const char* path, const char* data,
-                 size_t size) {
-  char temp[PATH_MAX];
-  if (!JoinPath(temp, dir, kTempName))
-    return false;
-  // O_EXCL: a new file, never one that is there already or a link.
-  int fd = mkostemp(temp, O_CLOEXEC);
+// Creates a new temporary file in the directory, named in `name`:
+// exclusively, never through a link.
+int CreateTempFile(int dir_fd, char* name, size_t size) {
+  for (int n = 0; n < kTempAttempts; n++) {
+    snprintf(name, size, "%s%ld.%d", kTempPrefix, static_cast<long>(getpid()), n);
+    int fd = openat(dir_fd, name,
+                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // EEXIST: left by a writer that died with our process ID.
+    if (fd >= 0 || errno != EEXIST)
+      return fd;
+  }
+  return -1;
+}
+
+// Writes `data` to a new temporary file in the directory, flushes it and
+// renames it over the value.
+bool ReplaceValue(int dir_fd, const char* data, size_t size) {
+  char temp[64];
+  int fd = CreateTempFile(dir_fd, temp, sizeof temp);
   if (fd < 0)
     return false;
   bool written = Step("temporary file created") && fchmod(fd, 0644) == 0 &&
                  WriteAll(fd, data, size) && Step("temporary file written") &&
                  fsync(fd) == 0 && Step("temporary file flushed");
-  if (close(fd) == 0 && written && rename(temp, path) == 0)
+  if (close(fd) == 0 && written &&
+      renameat(dir_fd, temp, dir_fd, kValueName) == 0)
     return Step("renamed");
-  unlink(temp);
+  unlinkat(dir_fd, temp, 0);
   return false;
 }
 
@@ -214,11 +226,16 @@ bool WriteKeyValue(const char* dir, const char* text) {
   char data[kTeamIDTextSize];
   memcpy(data, text, length);
   data[length] = '\n';
-  char path[PATH_MAX];
-  if (!JoinPath(path, dir, kValueName) || !MakeDirs(dir) ||
-      !Step("directory made") || !ReplaceFile(dir, path, data, length + 1))
+  if (!MakeDirs(dir) || !Step("directory made"))
     return false;
-  return SyncDir(dir) && Step("directory flushed");
+  // Every step works on this directory, even if it is removed meanwhile:
+  // the new file is then never created, or its rename was the last word.
+  int dir_fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0)
+    return false;
+  bool ok = ReplaceValue(dir_fd, data, length + 1) && fsync(dir_fd) == 0 &&
+            Step("directory flushed");
+  return close(dir_fd) == 0 && ok;
 }
 
 bool DeleteKey(const char* dir) {
