@@ -2,7 +2,8 @@
 
 `native`: the native preset built again with its store in a fresh folder
 under /tmp (the program can't be pointed elsewhere at run time), run
-directly. `windows`: build/windows/teamid.exe under Wine, in a fresh
+directly. TEAMID_E2E_NATIVE_PRESET names another preset to build it with
+(native-asan: under the sanitizers); the Windows cases are then skipped. `windows`: build/windows/teamid.exe under Wine, in a fresh
 WINEPREFIX, against Wine's real registry, prepared and inspected with the
 tests' own build/windows/regtool.exe.
 
@@ -22,6 +23,7 @@ from model import Key, ABSENT
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NOBODY = 65534
+NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
 
 
 @pytest.fixture(scope="session")
@@ -51,7 +53,7 @@ class NativeDriver:
         build = os.path.join(self.root, "build")
         self.store = os.path.join(self.root, "etc", "tamrix")
         subprocess.run(
-            ["cmake", "--preset", "native", "-B", build,
+            ["cmake", "--preset", NATIVE_PRESET, "-B", build,
              "-DBUILD_TESTING=OFF", "-DTEAMID_STORE_DIR=" + self.store],
             cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", build, "--target", "teamid"],
@@ -219,6 +221,8 @@ def native(fixture_root):
 
 @pytest.fixture(scope="session")
 def windows(fixture_root):
+    if NATIVE_PRESET != "native":
+        pytest.skip("a run for the native program built with " + NATIVE_PRESET)
     driver = WineDriver(fixture_root)
     yield driver
     driver.close()
