@@ -11,10 +11,10 @@ import zipfile
 import pytest
 
 import pe_check
+from conftest import STORE
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
-STORE = "/etc/tamrix"
 
 
 def only(pattern):
@@ -56,28 +56,9 @@ def run(*args):
 
 
 @pytest.fixture
-def installed_deb():
-    """The .deb installed, and the machine as it was afterwards: the
-    package removed, /etc/tamrix as before."""
-    if os.geteuid() != 0:
-        pytest.skip("installing a package needs root")
-    if subprocess.run(["dpkg", "-s", "teamid"], capture_output=True).returncode == 0:
-        pytest.skip("teamid is installed on this machine already; leaving it alone")
-    saved = None
-    if os.path.lexists(STORE):
-        saved = tempfile.mkdtemp(prefix="teamid-saved-store.")
-        shutil.move(STORE, os.path.join(saved, "tamrix"))
-    try:
-        subprocess.run(["dpkg", "-i", only("teamid_*_amd64.deb")], check=True,
-                       stdout=subprocess.DEVNULL)
-        yield
-    finally:
-        subprocess.run(["dpkg", "--purge", "teamid"], stdout=subprocess.DEVNULL)
-        if os.path.lexists(STORE):
-            shutil.rmtree(STORE)
-        if saved:
-            shutil.move(os.path.join(saved, "tamrix"), STORE)
-            os.rmdir(saved)
+def installed_deb(machine):
+    subprocess.run(["dpkg", "-i", only("teamid_*_amd64.deb")], check=True,
+                   stdout=subprocess.DEVNULL)
 
 
 def test_installed_deb_sets_shows_and_removes(installed_deb):

@@ -1,0 +1,36 @@
+import os
+import shutil
+import subprocess
+import tempfile
+
+import pytest
+
+STORE = "/etc/tamrix"
+CACHE = "/var/cache/teamid"  # where the Ansible role copies the package
+
+
+@pytest.fixture
+def machine():
+    """This machine, for tests that install teamid on it; left as it was:
+    the package purged, /etc/tamrix as before, nothing in /var/cache."""
+    if os.geteuid() != 0:
+        pytest.skip("installing a package needs root")
+    if subprocess.run(["dpkg", "-s", "teamid"], capture_output=True).returncode == 0:
+        pytest.skip("teamid is installed on this machine already; leaving it alone")
+    if os.path.lexists(CACHE):
+        pytest.skip(CACHE + " exists already; leaving it alone")
+    saved = None
+    if os.path.lexists(STORE):
+        saved = tempfile.mkdtemp(prefix="teamid-saved-store.")
+        shutil.move(STORE, os.path.join(saved, "tamrix"))
+    try:
+        yield
+    finally:
+        subprocess.run(["dpkg", "--purge", "teamid"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        shutil.rmtree(CACHE, ignore_errors=True)
+        if os.path.lexists(STORE):
+            shutil.rmtree(STORE)
+        if saved:
+            shutil.move(os.path.join(saved, "tamrix"), STORE)
+            os.rmdir(saved)

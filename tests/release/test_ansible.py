@@ -1,0 +1,71 @@
+"""The Ansible role in deploy/ansible, run with Debian's ansible-core
+against this machine (-c local), as a fleet admin would run it."""
+
+import json
+import os
+import re
+import subprocess
+
+import pytest
+
+from conftest import STORE
+from test_packages import ROOT, only
+
+TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
+TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
+
+
+def playbook(tmp_path, team_id):
+    """Runs site.yml; (exit status, changed count, output)."""
+    env = dict(os.environ, ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
+               ANSIBLE_LOCAL_TEMP=str(tmp_path / "local"),
+               ANSIBLE_REMOTE_TEMP=str(tmp_path / "remote"),
+               ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")
+    run = subprocess.run(
+        ["ansible-playbook", "-i", "localhost,", "-c", "local",
+         # Already root here: no sudo needed, or installed.
+         "-e", json.dumps({"ansible_become": False,
+                           "teamid_deb": only("teamid_*_amd64.deb"),
+                           "teamid_team_id": team_id}),
+         os.path.join(ROOT, "deploy", "ansible", "site.yml")],
+        capture_output=True, text=True, env=env, timeout=300)
+    recap = re.search(r"localhost\s+: ok=\d+\s+changed=(\d+)", run.stdout)
+    assert recap, run.stdout + run.stderr
+    return run.returncode, int(recap.group(1)), run.stdout
+
+
+def stored():
+    path = os.path.join(STORE, "TeamID")
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return f.read()
+
+
+def test_role_changes_only_what_differs(machine, tmp_path):
+    status, changed, out = playbook(tmp_path, TID)
+    assert status == 0, out
+    assert changed > 0  # package copied and installed, Team ID set
+    assert stored() == TID + "\n"
+
+    status, changed, out = playbook(tmp_path, TID)
+    assert (status, changed) == (0, 0), out
+
+    status, changed, out = playbook(tmp_path, TID2)
+    assert (status, changed) == (0, 1), out
+    assert stored() == TID2 + "\n"
+
+    status, changed, out = playbook(tmp_path, "")
+    assert (status, changed) == (0, 1), out
+    assert not os.path.exists(STORE)
+
+    status, changed, out = playbook(tmp_path, "")
+    assert (status, changed) == (0, 0), out
+
+
+def test_role_fails_when_teamid_fails(machine, tmp_path):
+    assert playbook(tmp_path, TID)[0] == 0
+    status, changed, out = playbook(tmp_path, "not-a-team-id")
+    assert status != 0
+    assert "There was an error setting this computer's Team ID" in out
+    assert stored() == TID + "\n"
