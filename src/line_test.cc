@@ -15,8 +15,8 @@ std::string Repeat(char c, size_t n) {
 // Reads the first line of `input` into a 128-byte buffer, as at the prompt.
 struct Read {
   size_t length;
-  std::string line;    // the bytes read
-  std::string rest;    // what is left in the input afterwards
+  std::string line;  // the bytes read
+  std::string rest;  // what is left in the input afterwards
 };
 
 Read ReadFirstLine(const std::string& input) {

@@ -91,7 +91,7 @@ bool SyncParent(const char* path) {
 // mkdir -p, with mode 0755 whatever the umask.
 bool MakeDirs(const char* dir) {
   char path[PATH_MAX];
-  if (snprintf(path, sizeof path, "%s", dir) >= PATH_MAX)
+  if (dir[0] == '\0' || snprintf(path, sizeof path, "%s", dir) >= PATH_MAX)
     return false;
   for (char* p = path + 1;; p++) {
     if (*p != '/' && *p != '\0')
@@ -114,7 +114,8 @@ bool MakeDirs(const char* dir) {
 // exclusively, never through a link.
 int CreateTempFile(int dir_fd, char* name, size_t size) {
   for (int n = 0; n < kTempAttempts; n++) {
-    snprintf(name, size, "%s%ld.%d", kTempPrefix, static_cast<long>(getpid()), n);
+    snprintf(name, size, "%s%ld.%d", kTempPrefix, static_cast<long>(getpid()),
+             n);
     int fd = openat(dir_fd, name,
                     O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     // EEXIST: left by a writer that died with our process ID.
@@ -141,55 +142,40 @@ bool ReplaceValue(int dir_fd, const char* data, size_t size) {
   return false;
 }
 
-// The next entry of `d` but "." and "..". nullptr at the end, and on a read
-// error, which also sets *failed.
-struct dirent* NextEntry(DIR* d, bool* failed) {
-  for (;;) {
+// Calls visit() for each entry of `dir` but "." and "..", until one returns
+// false. False when the directory can't be listed or a visit failed.
+bool ForEachEntry(const char* dir,
+                  bool (*visit)(int dir_fd, const char* name)) {
+  DIR* d = opendir(dir);
+  if (d == nullptr)
+    return false;
+  bool ok = true;
+  while (ok) {
     errno = 0;
     struct dirent* entry = readdir(d);
     if (entry == nullptr) {
-      if (errno != 0)
-        *failed = true;
-      return nullptr;
-    }
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-      return entry;
-  }
-}
-
-// True when `dir` can be listed and holds no subdirectory: a key with a
-// subkey is not deleted.
-bool HoldsFilesOnly(const char* dir) {
-  DIR* d = opendir(dir);
-  if (d == nullptr)
-    return false;
-  bool failed = false;
-  while (struct dirent* entry = NextEntry(d, &failed)) {
-    struct stat st;
-    if (fstatat(dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-            ? S_ISDIR(st.st_mode)
-            : errno != ENOENT) {
-      failed = true;
+      ok = errno == 0;
       break;
     }
+    const char* name = entry->d_name;
+    if (strcmp(name, ".") != 0 && strcmp(name, "..") != 0)
+      ok = visit(dirfd(d), name);
   }
-  return closedir(d) == 0 && !failed;
+  return closedir(d) == 0 && ok;
 }
 
-// Unlinks every file in `dir` but the value: leftover temporary files.
-bool UnlinkAllButValue(const char* dir) {
-  DIR* d = opendir(dir);
-  if (d == nullptr)
-    return false;
-  bool failed = false;
-  while (struct dirent* entry = NextEntry(d, &failed)) {
-    if (strcmp(entry->d_name, kValueName) != 0 &&
-        unlinkat(dirfd(d), entry->d_name, 0) != 0 && errno != ENOENT) {
-      failed = true;
-      break;
-    }
-  }
-  return closedir(d) == 0 && !failed;
+// A key with a subkey (a subdirectory) is not deleted.
+bool IsNoSubdirectory(int dir_fd, const char* name) {
+  struct stat st;
+  if (fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT;
+  return !S_ISDIR(st.st_mode);
+}
+
+// Unlinks leftover temporary files; the value goes last, on its own.
+bool UnlinkUnlessValue(int dir_fd, const char* name) {
+  return strcmp(name, kValueName) == 0 || unlinkat(dir_fd, name, 0) == 0 ||
+         errno == ENOENT;
 }
 
 }  // namespace
@@ -243,7 +229,8 @@ bool DeleteKey(const char* dir) {
   if (!JoinPath(path, dir, kValueName))
     return false;
   for (int attempt = 0; attempt < kDeleteAttempts; attempt++) {
-    if (!HoldsFilesOnly(dir) || !UnlinkAllButValue(dir))
+    if (!ForEachEntry(dir, IsNoSubdirectory) ||
+        !ForEachEntry(dir, UnlinkUnlessValue))
       return false;
     // The value goes last: a failure before this point changes nothing a
     // reader can see.

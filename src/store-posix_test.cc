@@ -34,7 +34,8 @@ void KillAtStep(const char* step) {
 
 // Runs WriteKeyValue in a child process killed after its n-th step (from
 // 1). Returns that step's name, or "" when the write ended first.
-std::string WriteKilledAfterStep(const std::string& dir, const char* text,
+std::string WriteKilledAfterStep(const std::string& dir,
+                                 const char* text,
                                  int n) {
   int fds[2];
   if (pipe(fds) != 0)
@@ -244,7 +245,8 @@ TEST_F(StoreTest, WriterKilledAtAnyStepLeavesOldOrNewValue) {
       SCOPED_TRACE("killed after: " + step);
 
       std::string read = Read();
-      EXPECT_TRUE(read == kTeamID || read == (had_value ? old_value : "<not set>"))
+      EXPECT_TRUE(read == kTeamID ||
+                  read == (had_value ? old_value : "<not set>"))
           << read;
       seen.insert(read);
       for (const std::string& name : Entries()) {

@@ -16,8 +16,8 @@ const DWORD kDataSize = kTeamIDTextSize * 2;
 
 bool ReadTeamID(char* text) {
   HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyName, 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyName, 0, KEY_READ | KEY_WOW64_64KEY,
+                    &key) != ERROR_SUCCESS)
     return false;
   unsigned char data[kDataSize];
   DWORD type;

@@ -52,14 +52,14 @@ TEST(IsValidTeamID, AcceptsExactly27LettersAndDigits) {
       {"ABCDEFGHIJKLMNOPQRSTUVWXYZ9", true},
       {"0123456789aBcDeFgHiJkLmNoPq", true},
       {"", false},
-      {"abcdefghijklmnopqrstuvwxyz", false},     // 26
-      {"abcdefghijklmnopqrstuvwxyz01", false},   // 28
-      {"abcdefghijklm opqrstuvwxyz0", false},    // space
-      {"abcdefghijklm-opqrstuvwxyz0", false},    // hyphen
+      {"abcdefghijklmnopqrstuvwxyz", false},    // 26
+      {"abcdefghijklmnopqrstuvwxyz01", false},  // 28
+      {"abcdefghijklm opqrstuvwxyz0", false},   // space
+      {"abcdefghijklm-opqrstuvwxyz0", false},   // hyphen
       {"abcdefghijklm_opqrstuvwxyz0", false},
-      {" bcdefghijklmnopqrstuvwxyz0", false},    // leading space
-      {"abcdefghijklmnopqrstuvwxyz\t", false},   // control character
-      {"abcdefghijklm\xe9opqrstuvwxyz0", false},  // é, one byte (Latin-1)
+      {" bcdefghijklmnopqrstuvwxyz0", false},        // leading space
+      {"abcdefghijklmnopqrstuvwxyz\t", false},       // control character
+      {"abcdefghijklm\xe9opqrstuvwxyz0", false},     // é, one byte (Latin-1)
       {"abcdefghijklm\xc3\xa9pqrstuvwxyz0", false},  // é, UTF-8, 27 bytes
       {"abcdefghijklm\x80opqrstuvwxyz0", false},
       {"abcdefghijklm\xffopqrstuvwxyz0", false},
@@ -73,7 +73,8 @@ TEST(IsValidTeamID, AlphabetIsDigitsAndAsciiLetters) {
   for (int byte = 1; byte < 256; byte++) {
     candidate[13] = static_cast<char>(byte);
     bool expected = (byte >= '0' && byte <= '9') ||
-                    (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+                    (byte >= 'a' && byte <= 'z') ||
+                    (byte >= 'A' && byte <= 'Z');
     EXPECT_EQ(expected, IsValidTeamID(candidate)) << "byte " << byte;
   }
 }
@@ -83,7 +84,7 @@ TEST(ApplyTeamID, ChoosesStoreRemoveOrNothing) {
     const char* name;
     const char* candidate;
     bool currently_set;
-    bool has_key;    // before
+    bool has_key;  // before
     bool refuse;
     bool result;
     const char* out;
@@ -98,8 +99,8 @@ TEST(ApplyTeamID, ChoosesStoreRemoveOrNothing) {
       {"replace", "ABCDEFGHIJKLMNOPQRSTUVWXYZ9", true, true, false, true,
        "\nTeam ID successfully set to ABCDEFGHIJKLMNOPQRSTUVWXYZ9.\n", 1, 0,
        true, "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"},
-      {"same value is written again", "OLDoldOLDoldOLDoldOLDoldOLD", true,
-       true, false, true,
+      {"same value is written again", "OLDoldOLDoldOLDoldOLDoldOLD", true, true,
+       false, true,
        "\nTeam ID successfully set to OLDoldOLDoldOLDoldOLDoldOLD.\n", 1, 0,
        true, "OLDoldOLDoldOLDoldOLDoldOLD"},
       {"refused write", kTeamID, true, true, true, false, "", 1, 0, true,

@@ -1,6 +1,8 @@
 #include "utf16.h"
 
-void NarrowFromUtf16le(const unsigned char* data, size_t size, char* text,
+void NarrowFromUtf16le(const unsigned char* data,
+                       size_t size,
+                       char* text,
                        size_t text_size) {
   size_t length = 0;
   for (size_t i = 0; i + 1 < size; i += 2) {
@@ -17,8 +19,7 @@ void NarrowFromUtf16le(const unsigned char* data, size_t size, char* text,
   text[length] = '\0';
 }
 
-size_t WidenToUtf16le(const char* text, unsigned char* data,
-                      size_t data_size) {
+size_t WidenToUtf16le(const char* text, unsigned char* data, size_t data_size) {
   size_t size = 0;
   for (const char* p = text;; p++) {
     if (size + 2 > data_size)

@@ -13,7 +13,9 @@
 // the end of the data, whichever comes first, and at most text_size - 1
 // characters. When a code unit of the text has no narrow form, `text`
 // becomes the empty text. A last odd byte is no code unit and is ignored.
-void NarrowFromUtf16le(const unsigned char* data, size_t size, char* text,
+void NarrowFromUtf16le(const unsigned char* data,
+                       size_t size,
+                       char* text,
                        size_t text_size);
 
 // Converts `text` to UTF-16LE in `data`, followed by a null code unit.

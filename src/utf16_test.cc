@@ -64,13 +64,14 @@ TEST(NarrowFromUtf16le, KeepsAtMost127Characters) {
 TEST(WidenToUtf16le, EachByteBecomesOneCodeUnitThenNull) {
   unsigned char data[256];
   ASSERT_EQ(6u, WidenToUtf16le("aZ", data, sizeof data));
-  EXPECT_EQ(Units({'a', 'Z', 0}), std::string(reinterpret_cast<char*>(data), 6));
+  EXPECT_EQ(Units({'a', 'Z', 0}),
+            std::string(reinterpret_cast<char*>(data), 6));
 
   ASSERT_EQ(4u, WidenToUtf16le("\xe9", data, sizeof data));
   EXPECT_EQ(Units({0xE9, 0}), std::string(reinterpret_cast<char*>(data), 4));
 
-  EXPECT_EQ(56u, WidenToUtf16le("abcdefghijklmnopqrstuvwxyz0", data,
-                                sizeof data));
+  EXPECT_EQ(56u,
+            WidenToUtf16le("abcdefghijklmnopqrstuvwxyz0", data, sizeof data));
   EXPECT_EQ(2u, WidenToUtf16le("", data, sizeof data));
 }
 

@@ -30,8 +30,8 @@ int Fail(const char* what, LONG status) {
 
 int Show() {
   HKEY key;
-  LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyName, 0,
-                              KEY_READ | kView, &key);
+  LONG status =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKeyName, 0, KEY_READ | kView, &key);
   if (status == ERROR_FILE_NOT_FOUND) {
     printf("absent\n");
     return 0;
@@ -39,9 +39,9 @@ int Show() {
   if (status != ERROR_SUCCESS)
     return Fail("open", status);
   DWORD subkeys = 0;
-  status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
-                            nullptr, nullptr, nullptr, nullptr, nullptr,
-                            nullptr);
+  status =
+      RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS)
     return Fail("query info", status);
   unsigned char data[4096];
@@ -123,12 +123,12 @@ int Lock() {
   unsigned char acl_data[256];
   PACL acl = reinterpret_cast<PACL>(acl_data);
   SECURITY_DESCRIPTOR sd;
-  bool built = everyone != nullptr &&
-               InitializeAcl(acl, sizeof acl_data, ACL_REVISION) &&
-               AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone) &&
-               InitializeSecurityDescriptor(&sd,
-                                            SECURITY_DESCRIPTOR_REVISION) &&
-               SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
+  bool built =
+      everyone != nullptr &&
+      InitializeAcl(acl, sizeof acl_data, ACL_REVISION) &&
+      AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone) &&
+      InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+      SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
   LONG status = built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd)
                       : ERROR_INVALID_DATA;
   if (everyone != nullptr)
