@@ -3,9 +3,11 @@
 `native`: the native preset built again with its store in a fresh folder
 under /tmp (the program can't be pointed elsewhere at run time), run
 directly. TEAMID_E2E_NATIVE_PRESET names another preset to build it with
-(native-asan: under the sanitizers); the Windows cases are then skipped. `windows`: build/windows/teamid.exe under Wine, in a fresh
-WINEPREFIX, against Wine's real registry, prepared and inspected with the
-tests' own build/windows/regtool.exe.
+(native-asan: under the sanitizers); the Windows cases are then skipped.
+
+`windows`: build/windows/teamid.exe under Wine, in a fresh WINEPREFIX,
+against Wine's real registry, prepared and inspected with the tests' own
+build/windows/regtool.exe.
 
 Both drivers speak the same abstract store states (model.py), so one table
 of cases runs against both.
@@ -19,7 +21,7 @@ import tempfile
 
 import pytest
 
-from model import Key, ABSENT
+from model import ABSENT
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NOBODY = 65534
@@ -62,8 +64,7 @@ class NativeDriver:
         os.makedirs(os.path.dirname(self.store), mode=0o755)
         self.cwd = os.path.join(self.root, "cwd")
         os.makedirs(self.cwd, mode=0o755)
-
-    env = None  # this process's own
+        self.env = None  # this process's own
 
     def argv(self, args=None):
         return [self.program] + ([] if args is None else list(args))

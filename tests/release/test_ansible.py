@@ -6,8 +6,6 @@ import os
 import re
 import subprocess
 
-import pytest
-
 from conftest import STORE
 from test_packages import ROOT, only
 
