@@ -6,8 +6,7 @@ import os
 import re
 import subprocess
 
-from conftest import STORE
-from test_packages import ROOT, only
+from test_packages import ROOT, STORE, only
 
 TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
 TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
@@ -16,6 +15,7 @@ TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
 def playbook(tmp_path, team_id):
     """Runs site.yml; (exit status, changed count, output)."""
     env = dict(os.environ, ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
+               ANSIBLE_HOME=str(tmp_path / "home"),
                ANSIBLE_LOCAL_TEMP=str(tmp_path / "local"),
                ANSIBLE_REMOTE_TEMP=str(tmp_path / "remote"),
                ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3")

@@ -11,10 +11,10 @@ import zipfile
 import pytest
 
 import pe_check
-from conftest import STORE
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
+STORE = "/etc/tamrix"
 
 
 def only(pattern):
