@@ -21,9 +21,8 @@ import tempfile
 
 import pytest
 
-from model import ABSENT
+from model import ABSENT, ROOT
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NOBODY = 65534
 NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
 

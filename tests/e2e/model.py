@@ -4,8 +4,13 @@ A state is rendered by each driver into what it observes on its platform:
 a directory and files natively, registry key and value data on Windows.
 """
 
+import os
 from dataclasses import dataclass
 from typing import Optional, Tuple
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
+TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
 
 
 @dataclass(frozen=True)

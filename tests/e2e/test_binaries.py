@@ -5,7 +5,7 @@ import subprocess
 
 import pefile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from model import ROOT
 
 
 def test_windows_program_is_a_64_bit_console_program_with_system_imports():

@@ -14,11 +14,8 @@ from typing import Optional, Sequence
 import pytest
 
 from model import (ABSENT, ERROR, LOGO_CHARACTERS, NOT_CURRENT, PROMPT,
-                   REMOVED, TITLE, UNDERLINE, WAS_NOT_SET, Key, Value,
-                   current, set_to, utf16)
-
-TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
-TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
+                   REMOVED, TID, TID2, TITLE, UNDERLINE, WAS_NOT_SET, Key,
+                   Value, current, set_to, utf16)
 SAME = object()  # the store is as it was before the run
 
 

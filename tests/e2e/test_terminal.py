@@ -13,9 +13,7 @@ import time
 
 import pytest
 
-from model import ABSENT, PROMPT, TITLE, UNDERLINE, Value
-
-TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
+from model import ABSENT, PROMPT, TID, TITLE, UNDERLINE, Value
 
 
 class Terminal:

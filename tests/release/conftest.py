@@ -5,7 +5,7 @@ import tempfile
 
 import pytest
 
-STORE = "/etc/tamrix"
+from dist import STORE
 CACHE = "/var/cache/teamid"  # where the Ansible role copies the package
 
 

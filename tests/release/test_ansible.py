@@ -6,10 +6,7 @@ import os
 import re
 import subprocess
 
-from test_packages import ROOT, STORE, only
-
-TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
-TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
+from dist import ROOT, STORE, TID, TID2, only
 
 
 def playbook(tmp_path, team_id):

@@ -1,7 +1,6 @@
 """The release packages in dist/, as scripts/package makes them, and the
 .deb installed on this machine and used as an admin would."""
 
-import glob
 import os
 import shutil
 import subprocess
@@ -11,16 +10,7 @@ import zipfile
 import pytest
 
 import pe_check
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
-STORE = "/etc/tamrix"
-
-
-def only(pattern):
-    found = glob.glob(os.path.join(ROOT, "dist", pattern))
-    assert len(found) == 1, "run scripts/package first: %s" % found
-    return found[0]
+from dist import STORE, TID, only
 
 
 def test_deb_has_no_lintian_errors_or_warnings(tmp_path):

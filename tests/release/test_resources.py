@@ -10,8 +10,8 @@ import sys
 import pytest
 
 import pe_check
+from dist import ROOT
 
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "res"))
 import make_icons  # noqa: E402
 
