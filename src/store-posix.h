@@ -6,6 +6,11 @@
 #ifndef TEAMID_STORE_POSIX_H_
 #define TEAMID_STORE_POSIX_H_
 
+// Symbolic links: where the key or the value would be, a link is never
+// followed, replaced or removed. The Team ID then reads as not set, and
+// writing or deleting fails with nothing changed. Links on the way to the
+// key's directory are the system's and are followed.
+
 // Reads the value into `text` (kTeamIDTextSize bytes). False when the
 // directory or the file is missing or unreadable, or when the text, without
 // one final newline, is longer than 127 bytes. The text ends at its first
@@ -18,12 +23,16 @@ bool ReadKeyValue(const char* dir, char* text);
 // the new one, never a part; on failure the old value stays.
 bool WriteKeyValue(const char* dir, const char* text);
 
-// Removes the files in the directory, the value last, and the directory.
-// False when the directory is missing or holds a subdirectory (a subkey).
+// Removes the directory with every file in it, or nothing: the directory is
+// first renamed to a hidden name beside it, so that a reader sees the value
+// or none, then emptied and removed. False, with nothing changed, when it is
+// missing, holds a subdirectory (a subkey), can't be moved, or holds a file
+// that can't be removed. What a remover that dies leaves behind is finished
+// by the next write or delete.
 bool DeleteKey(const char* dir);
 
-// Test seam: when set, WriteKeyValue calls it after each of its steps with
-// the step's name, so that a test can kill the writer there.
+// Test seam: when set, WriteKeyValue and DeleteKey call it after each of
+// their steps with the step's name, so that a test can kill them there.
 extern void (*store_step_hook)(const char* step);
 
 #endif  // TEAMID_STORE_POSIX_H_

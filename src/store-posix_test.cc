@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -18,8 +21,8 @@ namespace {
 
 const char kTeamID[] = "abcdefghijklmnopqrstuvwxyz0";
 
-// The writer that WriteKilledAfterStep kills: after step `kill_at`, it
-// reports the step's name on `report` and dies of SIGKILL.
+// The process that KilledAfterStep kills: after step `kill_at`, it reports
+// the step's name on `report` and dies of SIGKILL.
 int steps_done;
 int kill_at;
 int report;
@@ -32,11 +35,9 @@ void KillAtStep(const char* step) {
   raise(SIGKILL);
 }
 
-// Runs WriteKeyValue in a child process killed after its n-th step (from
-// 1). Returns that step's name, or "" when the write ended first.
-std::string WriteKilledAfterStep(const std::string& dir,
-                                 const char* text,
-                                 int n) {
+// Runs `operation` in a child process killed after its n-th step (from 1).
+// Returns that step's name, or "" when the operation ended first.
+std::string KilledAfterStep(const std::function<void()>& operation, int n) {
   int fds[2];
   if (pipe(fds) != 0)
     return "<no pipe>";
@@ -47,7 +48,7 @@ std::string WriteKilledAfterStep(const std::string& dir,
     kill_at = n;
     report = fds[1];
     store_step_hook = KillAtStep;
-    WriteKeyValue(dir.c_str(), text);
+    operation();
     _exit(0);
   }
   close(fds[1]);
@@ -60,6 +61,15 @@ std::string WriteKilledAfterStep(const std::string& dir,
     return "";
   step[got] = '\0';
   return step;
+}
+
+// A process ID that no process has: one of a child that has ended.
+pid_t DeadProcessID() {
+  pid_t pid = fork();
+  if (pid == 0)
+    _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
 }
 
 // A fresh directory under /tmp per test; `key` is the store's directory in
@@ -97,9 +107,10 @@ class StoreTest : public testing::Test {
     fclose(f);
     return data;
   }
-  std::set<std::string> Entries() {
+  std::set<std::string> Entries() { return Entries(key_); }
+  std::set<std::string> Entries(const std::string& dir) {
     std::set<std::string> names;
-    DIR* d = opendir(key_.c_str());
+    DIR* d = opendir(dir.c_str());
     if (d == nullptr)
       return {"<no directory>"};
     while (struct dirent* e = readdir(d)) {
@@ -123,6 +134,51 @@ class StoreTest : public testing::Test {
     if (!ReadKeyValue(key_.c_str(), text))
       return "<not set>";
     return text;
+  }
+
+  // Everything below `path`: each entry's path, from `path`, mapped to its
+  // type, mode and data or a link's target; to tell "exactly as before".
+  std::map<std::string, std::string> Tree(const std::string& path,
+                                          const std::string& prefix = "") {
+    std::map<std::string, std::string> tree;
+    for (const std::string& name : Entries(path)) {
+      if (name == "<no directory>")
+        break;
+      std::string full = path + "/" + name;
+      struct stat st;
+      EXPECT_EQ(0, lstat(full.c_str(), &st)) << full;
+      std::string what = std::to_string(st.st_mode & 07777);
+      if (S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX];
+        ssize_t n = readlink(full.c_str(), target, sizeof target);
+        what = "link " + std::string(target, n > 0 ? n : 0);
+      } else if (S_ISDIR(st.st_mode)) {
+        what = "dir " + what;
+        for (const auto& entry : Tree(full, prefix + name + "/"))
+          tree.insert(entry);
+      } else {
+        std::string data;
+        FILE* f = fopen(full.c_str(), "rb");
+        for (int c; f != nullptr && (c = getc(f)) != EOF;)
+          data += static_cast<char>(c);
+        if (f != nullptr)
+          fclose(f);
+        what = "file " + what + " " + data;
+      }
+      tree[prefix + name] = what;
+    }
+    return tree;
+  }
+  // The name DeleteKey moves the key to in process `pid`.
+  std::string Aside(pid_t pid) {
+    return root_ + "/etc/.tamrix.deleting." + std::to_string(pid);
+  }
+  // A key with the value, another file and a writer's leftover.
+  void MakeFullKey(const std::string& value) {
+    MakeKey();
+    PutFile("TeamID", value + "\n");
+    PutFile("Other", "other\n");
+    PutFile(".TeamID.123.0", "ABC");
   }
 
   std::string root_;
@@ -239,7 +295,8 @@ TEST_F(StoreTest, WriterKilledAtAnyStepLeavesOldOrNewValue) {
         MakeKey();
         PutFile("TeamID", old_value + "\n");
       }
-      std::string step = WriteKilledAfterStep(key_, kTeamID, n);
+      std::string step =
+          KilledAfterStep([this] { WriteKeyValue(key_.c_str(), kTeamID); }, n);
       if (step.empty())
         break;
       SCOPED_TRACE("killed after: " + step);
@@ -296,6 +353,187 @@ TEST_F(StoreTest, DeleteFailsWithASubkeyAndChangesNothing) {
   EXPECT_EQ((std::set<std::string>{".TeamID.a1b2c3", "Subkey", "TeamID"}),
             Entries());
   EXPECT_EQ(kTeamID, Read());
+}
+
+// A remover that dies at any point leaves the key whole or no value: what
+// it moved aside is hidden, and the next write or delete finishes it.
+TEST_F(StoreTest, RemoverKilledAtAnyStepLeavesTheKeyWholeOrNoValue) {
+  const std::string old_value = "OLDoldOLDoldOLDoldOLDoldOLD";
+  const std::string etc = root_ + "/etc";
+  std::set<std::string> seen;
+  for (int n = 1;; n++) {
+    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    MakeFullKey(old_value);
+    const auto before = Tree(etc);
+    std::string step = KilledAfterStep([this] { DeleteKey(key_.c_str()); }, n);
+    if (step.empty())
+      break;
+    SCOPED_TRACE("killed after: " + step);
+
+    std::string read = Read();
+    seen.insert(read);
+    if (read == old_value) {
+      EXPECT_EQ(before, Tree(etc));
+    } else {
+      EXPECT_EQ("<not set>", read);
+      for (const std::string& name : Entries(etc))
+        EXPECT_EQ(0u, name.rfind(".tamrix.deleting.", 0)) << name;
+    }
+
+    ASSERT_TRUE(WriteKeyValue(key_.c_str(), kTeamID));
+    EXPECT_EQ(std::set<std::string>{"tamrix"}, Entries(etc));
+    ASSERT_TRUE(DeleteKey(key_.c_str()));
+    EXPECT_EQ(std::set<std::string>{}, Entries(etc));
+  }
+  EXPECT_EQ((std::set<std::string>{old_value, "<not set>"}), seen);
+}
+
+// A writer that opened the key before the remover moved it may still put a
+// file into it. The value is gone by then: the removal goes on and clears
+// that file too.
+std::string latecomer;
+void PutLatecomer(const char* step) {
+  if (strcmp(step, "file removed") != 0 || latecomer.empty())
+    return;
+  FILE* f = fopen(latecomer.c_str(), "w");
+  if (f != nullptr)
+    fclose(f);
+  latecomer.clear();
+}
+
+TEST_F(StoreTest, DeleteClearsWhatAWriterPutsIntoTheMovedKey) {
+  MakeFullKey(kTeamID);
+  latecomer = Aside(getpid()) + "/.TeamID.77.0";
+  store_step_hook = PutLatecomer;
+  bool deleted = DeleteKey(key_.c_str());
+  store_step_hook = nullptr;
+  EXPECT_TRUE(latecomer.empty()) << "the hook never ran";
+  EXPECT_TRUE(deleted);
+  EXPECT_EQ(std::set<std::string>{}, Entries(root_ + "/etc"));
+}
+
+// Where the key or the value would be, a link is not followed, replaced or
+// removed: the Team ID reads as not set, and changing it fails.
+TEST_F(StoreTest, LinksInTheStoreAreNeitherFollowedNorReplaced) {
+  const std::string etc = root_ + "/etc";
+  struct Case {
+    const char* name;
+    std::string link;    // where the link is, from etc/
+    std::string target;  // what it points to
+  } cases[] = {
+      {"linked key", "tamrix", "real"},
+      {"linked value", "tamrix/TeamID", "../value"},
+      {"linked value, nowhere", "tamrix/TeamID", "../nowhere"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    ASSERT_EQ(0, mkdir(etc.c_str(), 0755));
+    ASSERT_EQ(0, mkdir((etc + "/real").c_str(), 0755));
+    if (c.link != "tamrix") {
+      ASSERT_EQ(0, mkdir(key_.c_str(), 0755));
+    }
+    for (const char* file : {"/real/TeamID", "/value"}) {
+      FILE* f = fopen((etc + file).c_str(), "w");
+      ASSERT_NE(nullptr, f);
+      fprintf(f, "%s\n", kTeamID);
+      fclose(f);
+    }
+    ASSERT_EQ(0, symlink(c.target.c_str(), (etc + "/" + c.link).c_str()));
+    const auto before = Tree(etc);
+
+    EXPECT_EQ("<not set>", Read());
+    EXPECT_FALSE(WriteKeyValue(key_.c_str(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"));
+    EXPECT_FALSE(DeleteKey(key_.c_str()));
+    EXPECT_EQ(before, Tree(etc));
+  }
+}
+
+TEST_F(StoreTest, DeleteRemovesALinkInTheKeyNotWhatItPointsTo) {
+  MakeFullKey(kTeamID);
+  PutFile("Keep", "keep\n");
+  ASSERT_EQ(0, symlink("Keep", (key_ + "/Link").c_str()));
+  ASSERT_EQ(0, rename((key_ + "/Keep").c_str(), (root_ + "/Keep").c_str()));
+  ASSERT_EQ(0, unlink((key_ + "/Link").c_str()));
+  ASSERT_EQ(0, symlink("../../Keep", (key_ + "/Link").c_str()));
+  ASSERT_TRUE(DeleteKey(key_.c_str()));
+  EXPECT_EQ(std::set<std::string>{"<no directory>"}, Entries());
+  EXPECT_EQ((std::set<std::string>{"Keep", "etc"}), Entries(root_));
+}
+
+// What a dead remover left beside the key is finished by the next write or
+// delete, not by a read; a live one's, or one holding a directory, stays.
+TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
+  const std::string etc = root_ + "/etc";
+  auto make_leftover = [this](pid_t pid, bool with_subdirectory) {
+    std::string aside = Aside(pid);
+    EXPECT_EQ(0, mkdir(aside.c_str(), 0755));
+    EXPECT_EQ(0, mkdir((aside + "/.deleting.0").c_str(), 0700));
+    for (const char* file : {"/Other", "/.deleting.0/TeamID"}) {
+      FILE* f = fopen((aside + file).c_str(), "w");
+      EXPECT_NE(nullptr, f);
+      fclose(f);
+    }
+    if (with_subdirectory) {
+      EXPECT_EQ(0, mkdir((aside + "/Subkey").c_str(), 0755));
+    }
+    return ".tamrix.deleting." + std::to_string(pid);
+  };
+  const pid_t live = getppid();
+  for (bool write : {true, false}) {
+    SCOPED_TRACE(write ? "write" : "delete");
+    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    MakeFullKey(kTeamID);
+    make_leftover(DeadProcessID(), false);
+    make_leftover(getpid(), false);  // an earlier process with our ID
+    std::string kept_live = make_leftover(live, false);
+    std::string kept_subkey = make_leftover(DeadProcessID(), true);
+    const auto before = Tree(etc);
+
+    EXPECT_EQ(kTeamID, Read());
+    EXPECT_EQ(before, Tree(etc));
+    if (write) {
+      ASSERT_TRUE(WriteKeyValue(key_.c_str(), kTeamID));
+      EXPECT_EQ((std::set<std::string>{"tamrix", kept_live, kept_subkey}),
+                Entries(etc));
+    } else {
+      ASSERT_TRUE(DeleteKey(key_.c_str()));
+      EXPECT_EQ((std::set<std::string>{kept_live, kept_subkey}), Entries(etc));
+    }
+    // Its staged file is back among the others; nothing is lost.
+    EXPECT_EQ((std::set<std::string>{"Other", "Subkey", "TeamID"}),
+              Entries(etc + "/" + kept_subkey));
+  }
+}
+
+// Without root: a key that can't be moved, or whose files can't be moved,
+// is left exactly as it was. (Root may write anywhere; the end-to-end tests
+// try these as an unprivileged user, and with mounts.)
+TEST_F(StoreTest, DeleteChangesNothingWhereItCannotComplete) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root may write any directory";
+  const std::string etc = root_ + "/etc";
+  struct Case {
+    const char* name;
+    std::string locked;  // made read-only
+  } cases[] = {
+      {"the key's parent can't be written", etc},
+      {"the key itself can't be written", key_},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(
+        0,
+        system(
+            ("chmod -R u+w '" + root_ + "' && rm -rf '" + etc + "'").c_str()));
+    MakeFullKey(kTeamID);
+    ASSERT_EQ(0, chmod(c.locked.c_str(), 0555));
+    const auto before = Tree(etc);
+    EXPECT_FALSE(DeleteKey(key_.c_str()));
+    EXPECT_EQ(before, Tree(etc));
+    EXPECT_EQ(kTeamID, Read());
+    ASSERT_EQ(0, chmod(c.locked.c_str(), 0755));
+  }
 }
 
 }  // namespace

@@ -27,6 +27,11 @@ NOBODY = 65534
 NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
 
 
+def require_root(why):
+    if os.geteuid() != 0:
+        pytest.skip("needs root " + why)
+
+
 @pytest.fixture(scope="session")
 def fixture_root():
     root = tempfile.mkdtemp(prefix="teamid-e2e.", dir="/tmp")
@@ -71,15 +76,26 @@ class NativeDriver:
     def run(self, args, stdin=b"", refused=False, cwd=None):
         command = self.argv(args)
         if refused:
+            require_root("to run as nobody")
             command = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY,
                        "--clear-groups", "--"] + command
         return Run(subprocess.run(command, input=stdin, capture_output=True,
                                   cwd=cwd or self.cwd, timeout=30))
 
+    def pause_waits(self, term):
+        """At a terminal: the pause is blocked reading one key."""
+        try:
+            with open("/proc/%s/syscall" % term.read("pid")) as f:
+                call = f.read().split()
+        except (FileNotFoundError, TypeError):
+            return False
+        return call[:2] == ["0", "0x0"] and term.in_key_mode()  # read(0, ...)
+
     def prepare(self, state, refused=False):
         """Puts the store in `state`. Refused: left to the unprivileged run."""
-        if os.path.lexists(self.store):
-            shutil.rmtree(self.store)
+        parent = os.path.dirname(self.store)
+        shutil.rmtree(parent)
+        os.mkdir(parent, 0o755)
         if not state.exists:
             return
         os.mkdir(self.store, 0o755)
@@ -112,6 +128,14 @@ class NativeDriver:
         return ("dir", 0o755, entries)
 
     def observe(self):
+        # Nothing of the store's may be left beside it.
+        strays = sorted(set(os.listdir(os.path.dirname(self.store))) -
+                        {os.path.basename(self.store)})
+        if strays:
+            return ("strays beside the key", strays, self._observe_key())
+        return self._observe_key()
+
+    def _observe_key(self):
         if not os.path.lexists(self.store):
             return "absent"
         entries = {}
@@ -173,6 +197,23 @@ class WineDriver:
         command = self.argv(args)
         return Run(subprocess.run(command, input=stdin, capture_output=True,
                                   cwd=cwd or self.cwd, env=self.env, timeout=60))
+
+    def pause_waits(self, term):
+        """At a terminal: the command interpreter runs "pause" in our
+        prefix (Wine's console reads every key typed at once)."""
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    command = f.read().lower()
+                if b"cmd.exe" not in command or b"pause" not in command:
+                    continue
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    prefix = b"WINEPREFIX=" + self.env["WINEPREFIX"].encode()
+                    if prefix in f.read().split(b"\0"):
+                        return True
+            except OSError:
+                continue
+        return False
 
     def regtool_run(self, *args):
         proc = subprocess.run([self.wine, self.regtool] + list(args),
