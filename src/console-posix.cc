@@ -7,10 +7,11 @@
 
 namespace {
 
-const int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+const int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGCONT};
 const int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 
 struct termios saved_mode;
+struct termios key_mode;
 struct sigaction saved_actions[kSignalCount];
 
 // Puts the terminal back as it was, then dies of the signal as it would have.
@@ -20,42 +21,88 @@ void RestoreAndDie(int sig) {
   raise(sig);
 }
 
-// Signals that would end the process end it through RestoreAndDie; those
-// ignored by whoever started us stay ignored.
+// Ctrl-Z: the terminal goes back as it was while we are stopped.
+void RestoreAndStop(int sig) {
+  int saved_errno = errno;
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+  struct sigaction stop = {};
+  struct sigaction ours;
+  stop.sa_handler = SIG_DFL;
+  sigaction(sig, &stop, &ours);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(sig);
+  // Continued: SIGCONT's handler has put the key mode back.
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+  sigaction(sig, &ours, nullptr);
+  errno = saved_errno;
+}
+
+// Continued after a stop: the shell may have put the terminal back into
+// line mode, in which a single key doesn't end the read.
+void ResumeKeyMode(int) {
+  int saved_errno = errno;
+  tcsetattr(STDIN_FILENO, TCSANOW, &key_mode);
+  errno = saved_errno;
+}
+
+void (*HandlerFor(int sig))(int) {
+  if (sig == SIGTSTP)
+    return RestoreAndStop;
+  if (sig == SIGCONT)
+    return ResumeKeyMode;
+  return RestoreAndDie;
+}
+
+// The signals that would end or stop the process go through the handlers
+// above; those ignored by whoever started us stay ignored.
 void CatchSignals() {
-  struct sigaction action = {};
-  action.sa_handler = RestoreAndDie;
-  sigemptyset(&action.sa_mask);
   for (int i = 0; i < kSignalCount; i++) {
+    struct sigaction action = {};
+    action.sa_handler = HandlerFor(kSignals[i]);
+    sigemptyset(&action.sa_mask);
     sigaction(kSignals[i], nullptr, &saved_actions[i]);
     if (saved_actions[i].sa_handler != SIG_IGN)
       sigaction(kSignals[i], &action, nullptr);
   }
 }
 
-void ReleaseSignals() {
+// Puts the terminal and the signals back as they were. The signals are held
+// meanwhile, so that none finds the terminal restored and a handler of ours
+// still in place.
+void Restore() {
+  sigset_t all, old;
+  sigemptyset(&all);
+  for (int i = 0; i < kSignalCount; i++)
+    sigaddset(&all, kSignals[i]);
+  sigprocmask(SIG_BLOCK, &all, &old);
+  // TCSAFLUSH drops the rest of a key that sends several bytes, such as an
+  // arrow key, so that it doesn't reach the shell.
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_mode);
   for (int i = 0; i < kSignalCount; i++)
     sigaction(kSignals[i], &saved_actions[i], nullptr);
+  sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
 // Waits for one key typed at the terminal: no line editing and no echo.
 void WaitForKey() {
   if (tcgetattr(STDIN_FILENO, &saved_mode) != 0)
     return;
-  struct termios raw = saved_mode;
-  raw.c_lflag &= ~(ICANON | ECHO);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
+  key_mode = saved_mode;
+  key_mode.c_lflag &= ~(ICANON | ECHO);
+  key_mode.c_cc[VMIN] = 1;
+  key_mode.c_cc[VTIME] = 0;
   CatchSignals();
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
+  // TCSAFLUSH: what is left of a typed line longer than the program read
+  // is no key press.
+  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &key_mode) == 0) {
     char key;
     while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
     }
   }
-  // TCSAFLUSH drops the rest of a key that sends several bytes, such as an
-  // arrow key, so that it doesn't reach the shell.
-  tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_mode);
-  ReleaseSignals();
+  Restore();
 }
 
 }  // namespace
