@@ -33,13 +33,13 @@ bool ApplyTeamID(const char* candidate, bool currently_set) {
     }
     if (!DeleteTeamIDKey())
       return false;
-    printf("\n%s%s.\n", "Team ID successfully removed", candidate);
+    printf("\nTeam ID successfully removed.\n");
     return true;
   }
   if (!IsValidTeamID(candidate))
     return false;
   if (!WriteTeamID(candidate))
     return false;
-  printf("\n%s%s.\n", "Team ID successfully set to ", candidate);
+  printf("\nTeam ID successfully set to %s.\n", candidate);
   return true;
 }

@@ -9,6 +9,7 @@
 #include "store.h"
 
 // ApplyTeamID runs against this fake store, which records what it was asked.
+// Linked before the program's library, it takes the place of the real one.
 namespace {
 
 struct FakeStore {
@@ -79,51 +80,89 @@ TEST(IsValidTeamID, AlphabetIsDigitsAndAsciiLetters) {
   }
 }
 
+const char kOldTeamID[] = "OLDoldOLDoldOLDoldOLDoldOLD";
+
+// One call of ApplyTeamID: the store before, what is printed and returned,
+// what was asked of the store and what it holds afterwards. Unnamed fields
+// keep these values: a stored Team ID, nothing printed or asked, the store
+// unchanged.
+struct ApplyCase {
+  const char* name;
+  const char* candidate;
+  bool currently_set = true;
+  bool has_key = true;  // holding kOldTeamID
+  bool refuse = false;  // every change fails, as without admin rights
+  bool result = true;
+  const char* out = "";
+  int writes = 0;
+  int deletes = 0;
+  bool has_key_after = true;
+  const char* value_after = kOldTeamID;
+};
+
 TEST(ApplyTeamID, ChoosesStoreRemoveOrNothing) {
-  struct Case {
-    const char* name;
-    const char* candidate;
-    bool currently_set;
-    bool has_key;  // before
-    bool refuse;
-    bool result;
-    const char* out;
-    int writes;
-    int deletes;
-    bool has_key_after;
-    const char* value_after;
-  } cases[] = {
-      {"set", kTeamID, false, false, false, true,
-       "\nTeam ID successfully set to abcdefghijklmnopqrstuvwxyz0.\n", 1, 0,
-       true, kTeamID},
-      {"replace", "ABCDEFGHIJKLMNOPQRSTUVWXYZ9", true, true, false, true,
-       "\nTeam ID successfully set to ABCDEFGHIJKLMNOPQRSTUVWXYZ9.\n", 1, 0,
-       true, "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"},
-      {"same value is written again", "OLDoldOLDoldOLDoldOLDoldOLD", true, true,
-       false, true,
-       "\nTeam ID successfully set to OLDoldOLDoldOLDoldOLDoldOLD.\n", 1, 0,
-       true, "OLDoldOLDoldOLDoldOLDoldOLD"},
-      {"refused write", kTeamID, true, true, true, false, "", 1, 0, true,
-       "OLDoldOLDoldOLDoldOLDoldOLD"},
-      {"invalid is not written", "abcdefghijklmnopqrstuvwxyz", true, true,
-       false, false, "", 0, 0, true, "OLDoldOLDoldOLDoldOLDoldOLD"},
-      {"remove", "", true, true, false, true,
-       "\nTeam ID successfully removed.\n", 0, 1, false, ""},
-      {"refused remove", "", true, true, true, false, "", 0, 1, true,
-       "OLDoldOLDoldOLDoldOLDoldOLD"},
-      {"remove when the key has gone meanwhile", "", true, false, false, false,
-       "", 0, 1, false, ""},
-      {"nothing to remove", "", false, false, false, true,
-       "\nTeam ID was not set.\n", 0, 0, false, ""},
-      {"nothing set leaves the store alone", "", false, true, true, true,
-       "\nTeam ID was not set.\n", 0, 0, true, "OLDoldOLDoldOLDoldOLDoldOLD"},
+  const ApplyCase cases[] = {
+      {.name = "set",
+       .candidate = kTeamID,
+       .currently_set = false,
+       .has_key = false,
+       .out = "\nTeam ID successfully set to abcdefghijklmnopqrstuvwxyz0.\n",
+       .writes = 1,
+       .value_after = kTeamID},
+      {.name = "replace",
+       .candidate = "ABCDEFGHIJKLMNOPQRSTUVWXYZ9",
+       .out = "\nTeam ID successfully set to ABCDEFGHIJKLMNOPQRSTUVWXYZ9.\n",
+       .writes = 1,
+       .value_after = "ABCDEFGHIJKLMNOPQRSTUVWXYZ9"},
+      {.name = "same value is written again",
+       .candidate = kOldTeamID,
+       .out = "\nTeam ID successfully set to OLDoldOLDoldOLDoldOLDoldOLD.\n",
+       .writes = 1},
+      {.name = "refused write",
+       .candidate = kTeamID,
+       .refuse = true,
+       .result = false,
+       .writes = 1},
+      {.name = "invalid is not written",
+       .candidate = "abcdefghijklmnopqrstuvwxyz",
+       .result = false},
+      {.name = "remove",
+       .candidate = "",
+       .out = "\nTeam ID successfully removed.\n",
+       .deletes = 1,
+       .has_key_after = false,
+       .value_after = ""},
+      {.name = "refused remove",
+       .candidate = "",
+       .refuse = true,
+       .result = false,
+       .deletes = 1},
+      {.name = "remove when the key has gone meanwhile",
+       .candidate = "",
+       .has_key = false,
+       .result = false,
+       .deletes = 1,
+       .has_key_after = false,
+       .value_after = ""},
+      {.name = "nothing to remove",
+       .candidate = "",
+       .currently_set = false,
+       .has_key = false,
+       .out = "\nTeam ID was not set.\n",
+       .has_key_after = false,
+       .value_after = ""},
+      {.name = "nothing set leaves the store alone",
+       .candidate = "",
+       .currently_set = false,
+       .refuse = true,
+       .out = "\nTeam ID was not set.\n"},
   };
-  for (const Case& c : cases) {
+  for (const ApplyCase& c : cases) {
     SCOPED_TRACE(c.name);
     store = FakeStore();
     store.has_key = c.has_key;
     if (c.has_key)
-      store.value = "OLDoldOLDoldOLDoldOLDoldOLD";
+      store.value = kOldTeamID;
     store.refuse = c.refuse;
 
     testing::internal::CaptureStdout();
