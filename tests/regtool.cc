@@ -28,6 +28,12 @@ int Fail(const char* what, LONG status) {
   return 2;
 }
 
+// Closes `key`; the status of the operation before it unless that failed.
+LONG Close(HKEY key, LONG status) {
+  LONG closed = RegCloseKey(key);
+  return status != ERROR_SUCCESS ? status : closed;
+}
+
 int Show() {
   HKEY key;
   LONG status =
@@ -42,20 +48,22 @@ int Show() {
   status =
       RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
                        nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-  if (status != ERROR_SUCCESS)
-    return Fail("query info", status);
   unsigned char data[4096];
   DWORD type = 0;
   DWORD size = sizeof data;
-  status = RegQueryValueExW(key, L"TeamID", nullptr, &type, data, &size);
-  RegCloseKey(key);
+  LONG query = ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS)
+    query = RegQueryValueExW(key, L"TeamID", nullptr, &type, data, &size);
+  status = Close(key, status);
+  if (status != ERROR_SUCCESS)
+    return Fail("query info", status);
   printf("key subkeys=%lu ", subkeys);
-  if (status == ERROR_FILE_NOT_FOUND) {
+  if (query == ERROR_FILE_NOT_FOUND) {
     printf("value=absent\n");
     return 0;
   }
-  if (status != ERROR_SUCCESS)
-    return Fail("query value", status);
+  if (query != ERROR_SUCCESS)
+    return Fail("query value", query);
   printf("type=%lu data=", type);
   for (DWORD i = 0; i < size; i++)
     printf("%02x", data[i]);
@@ -73,18 +81,18 @@ int Clear() {
   return 0;
 }
 
-bool CreateKey(const wchar_t* name, HKEY* key) {
+LONG CreateKey(const wchar_t* name, HKEY* key) {
   return RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, nullptr, 0,
-                         KEY_ALL_ACCESS | kView, nullptr, key,
-                         nullptr) == ERROR_SUCCESS;
+                         KEY_ALL_ACCESS | kView, nullptr, key, nullptr);
 }
 
 int MakeKey(const wchar_t* name) {
   HKEY key;
-  if (!CreateKey(name, &key))
-    return Fail("create", 0);
-  RegCloseKey(key);
-  return 0;
+  LONG status = CreateKey(name, &key);
+  if (status != ERROR_SUCCESS)
+    return Fail("create", status);
+  status = RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : Fail("close", status);
 }
 
 int Set(const char* type_text, const char* hex) {
@@ -95,45 +103,45 @@ int Set(const char* type_text, const char* hex) {
   memset(data, 0xFF, sizeof data);
   size_t size = strlen(hex) / 2;
   if (strlen(hex) % 2 != 0 || size + 2 > sizeof data)
-    return Fail("hex", 0);
+    return Fail("hex", ERROR_INVALID_DATA);
   for (size_t i = 0; i < size; i++) {
     unsigned byte;
     if (sscanf(hex + 2 * i, "%2x", &byte) != 1)
-      return Fail("hex", 0);
+      return Fail("hex", ERROR_INVALID_DATA);
     data[i] = static_cast<unsigned char>(byte);
   }
   HKEY key;
-  if (!CreateKey(kKeyName, &key))
-    return Fail("create", 0);
+  LONG status = CreateKey(kKeyName, &key);
+  if (status != ERROR_SUCCESS)
+    return Fail("create", status);
   DWORD type = strtoul(type_text, nullptr, 10);
-  LONG status = RegSetValueExW(key, L"TeamID", 0, type, data, size);
-  RegCloseKey(key);
+  status = Close(key, RegSetValueExW(key, L"TeamID", 0, type, data, size));
   return status == ERROR_SUCCESS ? 0 : Fail("set", status);
 }
 
 // A DACL that grants everyone KEY_READ and nothing else.
 int Lock() {
   HKEY key;
-  if (!CreateKey(kKeyName, &key))
-    return Fail("create", 0);
+  LONG status = CreateKey(kKeyName, &key);
+  if (status != ERROR_SUCCESS)
+    return Fail("create", status);
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
-  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                           &everyone);
   unsigned char acl_data[256];
   PACL acl = reinterpret_cast<PACL>(acl_data);
   SECURITY_DESCRIPTOR sd;
   bool built =
-      everyone != nullptr &&
+      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0,
+                               0, &everyone) &&
       InitializeAcl(acl, sizeof acl_data, ACL_REVISION) &&
       AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone) &&
       InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
       SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-  LONG status = built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd)
-                      : ERROR_INVALID_DATA;
+  status = built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd)
+                 : static_cast<LONG>(GetLastError());
   if (everyone != nullptr)
     FreeSid(everyone);
-  RegCloseKey(key);
+  status = Close(key, status);
   return status == ERROR_SUCCESS ? 0 : Fail("lock", status);
 }
 
