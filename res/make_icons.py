@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Draws teamid's icons and writes them as .ico files.
+"""Draws teamid's icons and writes them as .ico files, with the resource
+script that links them into teamid.exe.
 
-    make_icons.py OUTDIR         writes OUTDIR/teamid.ico and OUTDIR/teamid-light.ico
+    make_icons.py OUTDIR         writes the .ico files listed in icons.txt and
+                                 OUTDIR/teamid.rc
     make_icons.py OUTDIR --png   also writes every image as a PNG, to look at
 
 The mark is the banner's: a shield with a T. It is drawn from the vector
@@ -10,11 +12,10 @@ rim and the T's bars are snapped to whole pixels (the T centred exactly), so
 small sizes stay sharp; only the shield's curved bottom is antialiased.
 Coverage comes from signed distances, one sample per pixel.
 
-teamid.ico (resource 110): 16, 24, 32, 48, 64, 128, 256 pixels.
-teamid-light.ico (resource 111): 256, 128, 64, 48, 40 pixels, the same mark
-in light colours. Every image is 32-bit BGRA with alpha; 256 is stored as
-PNG, the others as bitmaps with their AND mask. Only the standard library is
-used, so the output is the same wherever it runs.
+icons.txt, beside this script, lists the groups: resource ID, file, style
+and sizes. Every image is 32-bit BGRA with alpha; 256 is stored as PNG, the
+others as bitmaps with their AND mask. Only the standard library is used, so
+the output is the same wherever it runs.
 """
 
 import math
@@ -42,10 +43,19 @@ STYLES = {
     "light": ((16, 45, 92), (250, 252, 255), (214, 228, 246), (26, 86, 176)),
 }
 
-GROUPS = [
-    ("teamid.ico", "dark", [16, 24, 32, 48, 64, 128, 256]),
-    ("teamid-light.ico", "light", [256, 128, 64, 48, 40]),
-]
+TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icons.txt")
+
+
+def groups(path=TABLE):
+    """[(resource id, file, style, [sizes])] from the table."""
+    found = []
+    with open(path) as f:
+        for line in f:
+            fields = line.split("#", 1)[0].split()
+            if fields:
+                found.append((int(fields[0]), fields[1], fields[2],
+                              [int(size) for size in fields[3:]]))
+    return found
 
 
 def snap(value):
@@ -201,7 +211,8 @@ def main(argv):
         sys.exit(__doc__)
     outdir = argv[1]
     os.makedirs(outdir, exist_ok=True)
-    for name, style, sizes in GROUPS:
+    table = groups()
+    for _, name, style, sizes in table:
         images = []
         for size in sizes:
             rows = render(size, style)
@@ -212,6 +223,10 @@ def main(argv):
                     f.write(png(rows))
         with open(os.path.join(outdir, name), "wb") as f:
             f.write(ico(images))
+    with open(os.path.join(outdir, "teamid.rc"), "w") as f:
+        f.write("/* The icons of teamid.exe, from icons.txt. */\n")
+        for resource, name, _, _ in table:
+            f.write('%d ICON "%s"\n' % (resource, name))
 
 
 if __name__ == "__main__":

@@ -120,7 +120,7 @@ bool MakeDirs(const char* dir) {
 }
 
 // Splits `dir` into the directory that holds the key and the key's name:
-// "/etc/tamrix" into "/etc" and "tamrix".
+// "/etc/app/key" into "/etc/app" and "key".
 bool SplitKeyPath(const char* dir, char* parent, char* name) {
   size_t length = strlen(dir);
   while (length > 1 && dir[length - 1] == '/')

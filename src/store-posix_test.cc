@@ -80,7 +80,7 @@ class StoreTest : public testing::Test {
     char root[] = "/tmp/teamid-store-test.XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(root));
     root_ = root;
-    key_ = root_ + "/etc/tamrix";
+    key_ = root_ + "/etc/key";
   }
   void TearDown() override {
     std::string command = "rm -rf '" + root_ + "'";
@@ -171,7 +171,7 @@ class StoreTest : public testing::Test {
   }
   // The name DeleteKey moves the key to in process `pid`.
   std::string Aside(pid_t pid) {
-    return root_ + "/etc/.tamrix.deleting." + std::to_string(pid);
+    return root_ + "/etc/.key.deleting." + std::to_string(pid);
   }
   // A key with the value, another file and a writer's leftover.
   void MakeFullKey(const std::string& value) {
@@ -377,11 +377,11 @@ TEST_F(StoreTest, RemoverKilledAtAnyStepLeavesTheKeyWholeOrNoValue) {
     } else {
       EXPECT_EQ("<not set>", read);
       for (const std::string& name : Entries(etc))
-        EXPECT_EQ(0u, name.rfind(".tamrix.deleting.", 0)) << name;
+        EXPECT_EQ(0u, name.rfind(".key.deleting.", 0)) << name;
     }
 
     ASSERT_TRUE(WriteKeyValue(key_.c_str(), kTeamID));
-    EXPECT_EQ(std::set<std::string>{"tamrix"}, Entries(etc));
+    EXPECT_EQ(std::set<std::string>{"key"}, Entries(etc));
     ASSERT_TRUE(DeleteKey(key_.c_str()));
     EXPECT_EQ(std::set<std::string>{}, Entries(etc));
   }
@@ -421,16 +421,16 @@ TEST_F(StoreTest, LinksInTheStoreAreNeitherFollowedNorReplaced) {
     std::string link;    // where the link is, from etc/
     std::string target;  // what it points to
   } cases[] = {
-      {"linked key", "tamrix", "real"},
-      {"linked value", "tamrix/TeamID", "../value"},
-      {"linked value, nowhere", "tamrix/TeamID", "../nowhere"},
+      {"linked key", "key", "real"},
+      {"linked value", "key/TeamID", "../value"},
+      {"linked value, nowhere", "key/TeamID", "../nowhere"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
     ASSERT_EQ(0, mkdir(etc.c_str(), 0755));
     ASSERT_EQ(0, mkdir((etc + "/real").c_str(), 0755));
-    if (c.link != "tamrix") {
+    if (c.link != "key") {
       ASSERT_EQ(0, mkdir(key_.c_str(), 0755));
     }
     for (const char* file : {"/real/TeamID", "/value"}) {
@@ -477,7 +477,7 @@ TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
     if (with_subdirectory) {
       EXPECT_EQ(0, mkdir((aside + "/Subkey").c_str(), 0755));
     }
-    return ".tamrix.deleting." + std::to_string(pid);
+    return ".key.deleting." + std::to_string(pid);
   };
   const pid_t live = getppid();
   for (bool write : {true, false}) {
@@ -494,7 +494,7 @@ TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
     EXPECT_EQ(before, Tree(etc));
     if (write) {
       ASSERT_TRUE(WriteKeyValue(key_.c_str(), kTeamID));
-      EXPECT_EQ((std::set<std::string>{"tamrix", kept_live, kept_subkey}),
+      EXPECT_EQ((std::set<std::string>{"key", kept_live, kept_subkey}),
                 Entries(etc));
     } else {
       ASSERT_TRUE(DeleteKey(key_.c_str()));

@@ -5,7 +5,6 @@ import glob
 import os
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-STORE = "/etc/tamrix"
 TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
 TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
 
@@ -15,3 +14,15 @@ def only(pattern):
     found = glob.glob(os.path.join(ROOT, "dist", pattern))
     assert len(found) == 1, "run scripts/package first: %s" % found
     return found[0]
+
+
+def store_dir():
+    """Where the packaged program keeps the Team ID: the store directory
+    that scripts/package built it with."""
+    cache = os.path.join(ROOT, "build", "release-native", "CMakeCache.txt")
+    assert os.path.exists(cache), "run scripts/package first"
+    with open(cache) as f:
+        for line in f:
+            if line.startswith("TEAMID_STORE_DIR:"):
+                return line.split("=", 1)[1].strip()
+    raise AssertionError("no TEAMID_STORE_DIR in " + cache)

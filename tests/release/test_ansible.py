@@ -6,10 +6,10 @@ import os
 import re
 import subprocess
 
-from dist import ROOT, STORE, TID, TID2, only
+from dist import ROOT, TID, TID2, only
 
 
-def playbook(tmp_path, team_id):
+def playbook(tmp_path, store, team_id):
     """Runs site.yml; (exit status, changed count, output)."""
     env = dict(os.environ, ANSIBLE_NOCOLOR="1", ANSIBLE_RETRY_FILES_ENABLED="0",
                ANSIBLE_HOME=str(tmp_path / "home"),
@@ -21,6 +21,7 @@ def playbook(tmp_path, team_id):
          # Already root here: no sudo needed, or installed.
          "-e", json.dumps({"ansible_become": False,
                            "teamid_deb": only("teamid_*_amd64.deb"),
+                           "teamid_store_dir": store,
                            "teamid_team_id": team_id}),
          os.path.join(ROOT, "deploy", "ansible", "site.yml")],
         capture_output=True, text=True, env=env, timeout=300)
@@ -29,8 +30,8 @@ def playbook(tmp_path, team_id):
     return run.returncode, int(recap.group(1)), run.stdout
 
 
-def stored():
-    path = os.path.join(STORE, "TeamID")
+def stored(store):
+    path = os.path.join(store, "TeamID")
     if not os.path.exists(path):
         return None
     with open(path) as f:
@@ -38,29 +39,29 @@ def stored():
 
 
 def test_role_changes_only_what_differs(machine, tmp_path):
-    status, changed, out = playbook(tmp_path, TID)
+    status, changed, out = playbook(tmp_path, machine, TID)
     assert status == 0, out
     assert changed > 0  # package copied and installed, Team ID set
-    assert stored() == TID + "\n"
+    assert stored(machine) == TID + "\n"
 
-    status, changed, out = playbook(tmp_path, TID)
+    status, changed, out = playbook(tmp_path, machine, TID)
     assert (status, changed) == (0, 0), out
 
-    status, changed, out = playbook(tmp_path, TID2)
+    status, changed, out = playbook(tmp_path, machine, TID2)
     assert (status, changed) == (0, 1), out
-    assert stored() == TID2 + "\n"
+    assert stored(machine) == TID2 + "\n"
 
-    status, changed, out = playbook(tmp_path, "")
+    status, changed, out = playbook(tmp_path, machine, "")
     assert (status, changed) == (0, 1), out
-    assert not os.path.exists(STORE)
+    assert not os.path.exists(machine)
 
-    status, changed, out = playbook(tmp_path, "")
+    status, changed, out = playbook(tmp_path, machine, "")
     assert (status, changed) == (0, 0), out
 
 
 def test_role_fails_when_teamid_fails(machine, tmp_path):
-    assert playbook(tmp_path, TID)[0] == 0
-    status, changed, out = playbook(tmp_path, "not-a-team-id")
+    assert playbook(tmp_path, machine, TID)[0] == 0
+    status, changed, out = playbook(tmp_path, machine, "not-a-team-id")
     assert status != 0
     assert "There was an error setting this computer's Team ID" in out
-    assert stored() == TID + "\n"
+    assert stored(machine) == TID + "\n"

@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 import pe_check
-from dist import STORE, TID, only
+from dist import TID, only
 
 
 def test_deb_has_no_lintian_errors_or_warnings(tmp_path):
@@ -49,6 +49,7 @@ def run(*args):
 def installed_deb(machine):
     subprocess.run(["dpkg", "-i", only("teamid_*_amd64.deb")], check=True,
                    stdout=subprocess.DEVNULL)
+    return machine
 
 
 def test_installed_deb_sets_shows_and_removes(installed_deb):
@@ -60,7 +61,7 @@ def test_installed_deb_sets_shows_and_removes(installed_deb):
     assert (done.returncode, done.stderr) == (0, "")
     assert done.stdout == ("Team ID is not currently set for this computer.\n\n"
                            "\nTeam ID successfully set to %s.\n" % TID)
-    with open(os.path.join(STORE, "TeamID")) as f:
+    with open(os.path.join(installed_deb, "TeamID")) as f:
         assert f.read() == TID + "\n"
 
     shown = run()  # interactive, input ends at once: shows and changes nothing
@@ -70,7 +71,7 @@ def test_installed_deb_sets_shows_and_removes(installed_deb):
     removed = run("")
     assert removed.returncode == 0
     assert removed.stdout.endswith("\nTeam ID successfully removed.\n")
-    assert not os.path.lexists(STORE)
+    assert not os.path.lexists(installed_deb)
 
     refused = run("not a team id")
     assert refused.returncode == 1
