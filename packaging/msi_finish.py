@@ -1,0 +1,152 @@
+#!/usr/bin/python3
+"""Finishes the .msi that wixl built from teamid.wxs, in place, with what
+wixl can't write:
+
+- TEAMID is a secure property, so that it reaches the install that runs as
+  the system under managed deployment, and a hidden one, kept out of the
+  logs; the action that runs teamid.exe hides its command line too.
+- The action runs right before InstallFinalize, after the files are in
+  place, and an older version is removed right after InstallInitialize,
+  inside the install's transaction: a failed upgrade brings the older
+  version back. (wixl's own order of the sequence moves with the order of
+  elements, and it has no other place for the removal.)
+- On uninstall the Tamrix folder goes as well as Tamrix\\TeamID.
+- The summary is the same for the same input: its times are the build's
+  date (SOURCE_DATE_EPOCH, else now) and the package code is derived from
+  the package's contents, where wixl writes the current time and a random
+  code.
+
+    msi_finish.py PACKAGE.msi
+
+Needs Debian's Python with the GObject bindings of libmsi (python3-gi,
+gir1.2-libmsi-1.0).
+"""
+
+import hashlib
+import os
+import sys
+import time
+import uuid
+
+import gi
+
+gi.require_version("Libmsi", "1.0")
+from gi.repository import Libmsi  # noqa: E402
+
+ACTION = "SetTeamID"
+PROPERTY = "TEAMID"
+HIDE_TARGET = 0x2000  # msidbCustomActionTypeHideTarget
+# Where package codes come from: a name-based UUID of the package's digest.
+PACKAGE_CODES = uuid.UUID("5B0C7E3A-2D41-4F8E-A6C9-1E7B3D5F9A20")
+PLACEHOLDER_CODE = "{00000000-0000-0000-0000-000000000000}"
+
+
+def rows(db, sql):
+    """The rows a query returns, each a list of its fields as strings."""
+    query = Libmsi.Query.new(db, sql)
+    query.execute(None)
+    found = []
+    while True:
+        try:
+            record = query.fetch()
+        except gi.repository.GLib.Error:
+            break
+        if record is None:
+            break
+        found.append([record.get_string(i) for i in range(1, record.get_field_count() + 1)])
+    query.close()
+    return found
+
+
+def run(db, sql):
+    query = Libmsi.Query.new(db, sql)
+    query.execute(None)
+    query.close()
+
+
+def one(db, sql):
+    found = rows(db, sql)
+    if len(found) != 1:
+        sys.exit("msi_finish: expected one row for %s, got %r" % (sql, found))
+    return found[0]
+
+
+def finish_tables(db):
+    action_type = int(one(db, "SELECT `Type` FROM `CustomAction` "
+                              "WHERE `Action` = '%s'" % ACTION)[0])
+    run(db, "UPDATE `CustomAction` SET `Type` = %d WHERE `Action` = '%s'"
+        % (action_type | HIDE_TARGET, ACTION))
+
+    secure = one(db, "SELECT `Value` FROM `Property` "
+                     "WHERE `Property` = 'SecureCustomProperties'")[0]
+    names = sorted(set(secure.split(";")) | {PROPERTY})
+    run(db, "UPDATE `Property` SET `Value` = '%s' "
+            "WHERE `Property` = 'SecureCustomProperties'" % ";".join(names))
+    run(db, "INSERT INTO `Property` (`Property`, `Value`) "
+            "VALUES ('MsiHiddenProperties', '%s')" % PROPERTY)
+
+    place_actions(db)
+
+    # wixl puts a RemoveFolder in its component's folder, whatever it says.
+    one(db, "SELECT `FileKey` FROM `RemoveFile` WHERE `FileKey` = 'RemoveTamrixFolder'")
+    run(db, "UPDATE `RemoveFile` SET `DirProperty` = 'TamrixFolder' "
+            "WHERE `FileKey` = 'RemoveTamrixFolder'")
+
+
+def sequence(db, action):
+    return int(one(db, "SELECT `Sequence` FROM `InstallExecuteSequence` "
+                       "WHERE `Action` = '%s'" % action)[0])
+
+
+def place(db, action, number):
+    taken = rows(db, "SELECT `Action` FROM `InstallExecuteSequence` "
+                     "WHERE `Sequence` = %d" % number)
+    if taken and taken != [[action]]:
+        sys.exit("msi_finish: sequence %d is taken by %s" % (number, taken))
+    run(db, "UPDATE `InstallExecuteSequence` SET `Sequence` = %d "
+            "WHERE `Action` = '%s'" % (number, action))
+
+
+def place_actions(db):
+    place(db, ACTION, sequence(db, "InstallFinalize") - 1)
+    place(db, "RemoveExistingProducts", sequence(db, "InstallInitialize") + 1)
+    if not sequence(db, "PublishProduct") < sequence(db, ACTION):
+        sys.exit("msi_finish: the actions are out of place")
+
+
+def filetime(epoch):
+    """Seconds since 1970 as a FILETIME: 100 ns units since 1601."""
+    return (epoch + 11644473600) * 10000000
+
+
+def set_summary(db, package_code, epoch):
+    summary = Libmsi.SummaryInfo.new(db, 4)
+    summary.set_string(Libmsi.Property.UUID, package_code)
+    summary.set_filetime(Libmsi.Property.CREATED_TM, filetime(epoch))
+    summary.set_filetime(Libmsi.Property.LASTSAVED_TM, filetime(epoch))
+    summary.persist()
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.exit(__doc__)
+    path = argv[1]
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH", int(time.time())))
+
+    db = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
+    finish_tables(db)
+    set_summary(db, PLACEHOLDER_CODE, epoch)
+    db.commit()
+    del db
+
+    # The same contents give the same code; any change gives another.
+    with open(path, "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    code = "{%s}" % str(uuid.uuid5(PACKAGE_CODES, digest)).upper()
+    db = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
+    set_summary(db, code, epoch)
+    db.commit()
+
+
+if __name__ == "__main__":
+    main(sys.argv)
