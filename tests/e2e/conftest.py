@@ -21,15 +21,9 @@ import tempfile
 
 import pytest
 
-from model import ABSENT, ROOT
+from model import ABSENT, NOBODY, ROOT, Run, require_root
 
-NOBODY = 65534
 NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
-
-
-def require_root(why):
-    if os.geteuid() != 0:
-        pytest.skip("needs root " + why)
 
 
 @pytest.fixture(scope="session")
@@ -38,13 +32,6 @@ def fixture_root():
     os.chmod(root, 0o755)  # reachable by the unprivileged user
     yield root
     shutil.rmtree(root, ignore_errors=True)
-
-
-class Run:
-    def __init__(self, proc):
-        self.stdout = proc.stdout
-        self.stderr = proc.stderr
-        self.status = proc.returncode
 
 
 class NativeDriver:

@@ -8,7 +8,10 @@ import os
 from dataclasses import dataclass
 from typing import Optional, Tuple
 
+import pytest
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+NOBODY = 65534  # the unprivileged user the refused cases run as
 TID = "Ab3dEf6hIj9lMn2pQr5tUv8xYz1"
 TID2 = "0123456789ABCDEFGHIJKLMNOPQ"
 
@@ -59,3 +62,17 @@ ERROR = ("\nThere was an error setting this computer's Team ID:\n"
          "control panel with no spaces.\n"
          "2) NOTE: This program requires your Team ID, NOT your team's name!\n"
          "3) Make sure this program is run with Administrator privleges.\n")
+
+
+class Run:
+    """What a run of a program gave: stdout, stderr, exit status."""
+
+    def __init__(self, proc):
+        self.stdout = proc.stdout
+        self.stderr = proc.stderr
+        self.status = proc.returncode
+
+
+def require_root(why):
+    if os.geteuid() != 0:
+        pytest.skip("needs root " + why)

@@ -13,8 +13,8 @@ import subprocess
 
 import pytest
 
-from conftest import NOBODY, Run, require_root
-from model import ABSENT, ERROR, NOT_CURRENT, REMOVED, TID, TID2, WAS_NOT_SET, current, set_to
+from model import (ABSENT, ERROR, NOBODY, NOT_CURRENT, REMOVED, TID, TID2, WAS_NOT_SET,
+                   Run, current, require_root, set_to)
 
 
 def tree(path):
