@@ -47,6 +47,7 @@ bool WriteTeamID(const char* text) {
 }
 
 bool DeleteTeamIDKey() {
-  // A 64-bit process sees the 64-bit view, the one the other two use.
+  // A 64-bit process sees the 64-bit view, the one that ReadTeamID and
+  // WriteTeamID ask for.
   return RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKeyName) == ERROR_SUCCESS;
 }
