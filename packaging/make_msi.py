@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Finishes the .msi that wixl built from teamid.wxs, in place, with what
-wixl can't write:
+"""Builds teamid's Windows Installer package: wixl (msitools) builds it from
+teamid.wxs, then this sets in it what wixl can't write:
 
 - TEAMID is a secure property, so that it reaches the install that runs as
   the system under managed deployment, and a hidden one, kept out of the
@@ -11,12 +11,16 @@ wixl can't write:
   version back. (wixl's own order of the sequence moves with the order of
   elements, and it has no other place for the removal.)
 - On uninstall the Tamrix folder goes as well as Tamrix\\TeamID.
-- The summary is the same for the same input: its times are the build's
-  date (SOURCE_DATE_EPOCH, else now) and the package code is derived from
-  the package's contents, where wixl writes the current time and a random
-  code.
+- The package is the same for the same input: the files go into its
+  cabinet with the build's date (SOURCE_DATE_EPOCH, else now) as their
+  time, the summary has that date too, and the package code is derived
+  from the package's contents, where wixl writes the current time and a
+  random code.
 
-    msi_finish.py PACKAGE.msi
+    make_msi.py OUT.msi WXS EXE ICON NAME=VALUE...
+
+EXE and ICON are the files to pack, NAME=VALUE the variables that WXS uses
+besides Exe and Icon.
 
 Needs Debian's Python with the GObject bindings of libmsi (python3-gi,
 gir1.2-libmsi-1.0).
@@ -24,7 +28,10 @@ gir1.2-libmsi-1.0).
 
 import hashlib
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import uuid
 
@@ -67,7 +74,7 @@ def run(db, sql):
 def one(db, sql):
     found = rows(db, sql)
     if len(found) != 1:
-        sys.exit("msi_finish: expected one row for %s, got %r" % (sql, found))
+        sys.exit("make_msi: expected one row for %s, got %r" % (sql, found))
     return found[0]
 
 
@@ -102,7 +109,7 @@ def place(db, action, number):
     taken = rows(db, "SELECT `Action` FROM `InstallExecuteSequence` "
                      "WHERE `Sequence` = %d" % number)
     if taken and taken != [[action]]:
-        sys.exit("msi_finish: sequence %d is taken by %s" % (number, taken))
+        sys.exit("make_msi: sequence %d is taken by %s" % (number, taken))
     run(db, "UPDATE `InstallExecuteSequence` SET `Sequence` = %d "
             "WHERE `Action` = '%s'" % (number, action))
 
@@ -111,7 +118,7 @@ def place_actions(db):
     place(db, ACTION, sequence(db, "InstallFinalize") - 1)
     place(db, "RemoveExistingProducts", sequence(db, "InstallInitialize") + 1)
     if not sequence(db, "PublishProduct") < sequence(db, ACTION):
-        sys.exit("msi_finish: the actions are out of place")
+        sys.exit("make_msi: the actions are out of place")
 
 
 def filetime(epoch):
@@ -127,12 +134,7 @@ def set_summary(db, package_code, epoch):
     summary.persist()
 
 
-def main(argv):
-    if len(argv) != 2:
-        sys.exit(__doc__)
-    path = argv[1]
-    epoch = int(os.environ.get("SOURCE_DATE_EPOCH", int(time.time())))
-
+def finish(path, epoch):
     db = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
     finish_tables(db)
     set_summary(db, PLACEHOLDER_CODE, epoch)
@@ -146,6 +148,29 @@ def main(argv):
     db = Libmsi.Database.new(path, Libmsi.DbFlags.TRANSACT, None)
     set_summary(db, code, epoch)
     db.commit()
+
+
+def main(argv):
+    if len(argv) < 5:
+        sys.exit(__doc__)
+    out, wxs, exe, icon = (os.path.abspath(a) for a in argv[1:5])
+    defines = argv[5:]
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH", int(time.time())))
+
+    # wixl takes the files from its working folder, and packs their times.
+    with tempfile.TemporaryDirectory(dir=os.path.dirname(out)) as staging:
+        for source in (exe, icon):
+            copy = os.path.join(staging, os.path.basename(source))
+            shutil.copyfile(source, copy)
+            os.utime(copy, (epoch, epoch))
+        command = ["wixl", "-a", "x64", "-o", out + ".new",
+                   "-D", "Exe=" + os.path.basename(exe),
+                   "-D", "Icon=" + os.path.basename(icon)]
+        for define in defines:
+            command += ["-D", define]
+        subprocess.run(command + [wxs], cwd=staging, check=True)
+    finish(out + ".new", epoch)
+    os.replace(out + ".new", out)
 
 
 if __name__ == "__main__":

@@ -7,7 +7,8 @@ directly. TEAMID_E2E_NATIVE_PRESET names another preset to build it with
 
 `windows`: build/windows/teamid.exe under Wine, in a fresh WINEPREFIX,
 against Wine's real registry, prepared and inspected with the tests' own
-build/windows/regtool.exe.
+build/windows/regtool.exe. TEAMID_E2E_WINDOWS_EXE names another teamid.exe
+to run (a signed one from a package).
 
 Both drivers speak the same abstract store states (model.py), so one table
 of cases runs against both.
@@ -24,6 +25,7 @@ import pytest
 from model import ABSENT, NOBODY, ROOT, Run, require_root
 
 NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
+WINDOWS_EXE = os.environ.get("TEAMID_E2E_WINDOWS_EXE")
 
 
 @pytest.fixture(scope="session")
@@ -147,7 +149,7 @@ class WineDriver:
 
     def __init__(self, root):
         build = os.path.join(ROOT, "build", "windows")
-        self.program = os.path.join(build, "teamid.exe")
+        self.program = WINDOWS_EXE or os.path.join(build, "teamid.exe")
         self.regtool = os.path.join(build, "regtool.exe")
         for path in (self.program, self.regtool):
             if not os.path.exists(path):
