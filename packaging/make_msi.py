@@ -5,11 +5,12 @@ teamid.wxs, then this sets in it what wixl can't write:
 - TEAMID is a secure property, so that it reaches the install that runs as
   the system under managed deployment, and a hidden one, kept out of the
   logs; the action that runs teamid.exe hides its command line too.
-- The action runs right before InstallFinalize, after the files are in
-  place, and an older version is removed right after InstallInitialize,
-  inside the install's transaction: a failed upgrade brings the older
-  version back. (wixl's own order of the sequence moves with the order of
-  elements, and it has no other place for the removal.)
+- An older version is removed right after InstallInitialize, inside the
+  install's transaction, so that a failed upgrade brings it back; wixl has
+  no other place for the removal. The action that runs teamid.exe must
+  come after the files are in place, right before InstallFinalize; the
+  package source gives its number, as wixl's ordering of actions by
+  Before and After changes from run to run, and this checks it.
 - On uninstall the Tamrix folder goes as well as Tamrix\\TeamID.
 - The package is the same for the same input: the files go into its
   cabinet with the build's date (SOURCE_DATE_EPOCH, else now) as their
