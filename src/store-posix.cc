@@ -423,17 +423,22 @@ bool MoveAsideAndRemove(const Key& key, int key_fd) {
 }  // namespace
 
 bool ReadKeyValue(const char* dir, char* text) {
-  Key key;
-  if (!OpenKeyParent(dir, false, &key))
+  // By its path, so that reading needs no more than search permission on
+  // the directories above the key.
+  char parent[PATH_MAX];
+  char name[NAME_MAX + 1];
+  char path[PATH_MAX];
+  if (!SplitKeyPath(dir, parent, name) ||
+      snprintf(path, sizeof path, "%s/%s",
+               strcmp(parent, "/") == 0 ? "" : parent, name) >= PATH_MAX)
     return false;
-  int key_fd = OpenDir(key.parent, key.name);
-  close(key.parent);
+  int key_fd = OpenDir(AT_FDCWD, path);
   if (key_fd < 0)
     return false;
   // O_NONBLOCK: a FIFO in the value's place must not hang the read.
   int fd = openat(key_fd, kValueName,
                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-  close(key_fd);
+  bool closed = close(key_fd) == 0;
   if (fd < 0)
     return false;
   // Room for 127 bytes, the newline and one more, which makes it too long.
@@ -450,7 +455,7 @@ bool ReadKeyValue(const char* dir, char* text) {
     memcpy(text, data, length);
     text[length] = '\0';
   }
-  return close(fd) == 0 && ok;
+  return close(fd) == 0 && closed && ok;
 }
 
 bool WriteKeyValue(const char* dir, const char* text) {

@@ -506,6 +506,15 @@ TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
   }
 }
 
+TEST_F(StoreTest, ReadNeedsOnlySearchPermissionAboveTheKey) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "root may read any directory";
+  MakeFullKey(kTeamID);
+  ASSERT_EQ(0, chmod((root_ + "/etc").c_str(), 0311));
+  EXPECT_EQ(kTeamID, Read());
+  ASSERT_EQ(0, chmod((root_ + "/etc").c_str(), 0755));
+}
+
 // Without root: a key that can't be moved, or whose files can't be moved,
 // is left exactly as it was. (Root may write anywhere; the end-to-end tests
 // try these as an unprivileged user, and with mounts.)
