@@ -18,11 +18,15 @@ import os
 import shutil
 import stat
 import subprocess
+import sys
 import tempfile
 
 import pytest
 
 from model import ABSENT, NOBODY, ROOT, Run, require_root
+
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import wineprefix  # noqa: E402
 
 NATIVE_PRESET = os.environ.get("TEAMID_E2E_NATIVE_PRESET", "native")
 WINDOWS_EXE = os.environ.get("TEAMID_E2E_WINDOWS_EXE")
@@ -154,33 +158,16 @@ class WineDriver:
         for path in (self.program, self.regtool):
             if not os.path.exists(path):
                 pytest.fail(path + " is missing: build the windows preset first")
-        self.wine = shutil.which("wine") or "/usr/lib/wine/wine64"
-        # TMPDIR: the server's socket folder goes there, not into /tmp.
-        self.env = dict(os.environ,
-                        WINEPREFIX=os.path.join(root, "wineprefix"),
-                        TMPDIR=os.path.join(root, "winetmp"),
-                        WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.wine = wineprefix.WINE
+        self.env = wineprefix.start(root, [self.regtool, "show"])
         self.cwd = os.path.join(root, "wine-cwd")
         os.makedirs(self.cwd, mode=0o755)
-        os.makedirs(self.env["WINEPREFIX"])
-        os.makedirs(self.env["TMPDIR"])
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, env=self.env)
-        # A persistent server: each program then starts in hundredths of a
-        # second instead of a second.
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
-        subprocess.run(["wineboot", "-i"], check=True, timeout=300, **quiet)
-        # Wine's background services start with the first program and keep
-        # its standard handles: give them none of our pipes.
-        subprocess.run([self.wine, self.regtool, "show"], check=True,
-                       timeout=120, **quiet)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
+        wineprefix.stop(self.env)
 
     def argv(self, args=None):
-        return [self.wine, self.program] + ([] if args is None else list(args))
+        return self.wine + [self.program] + ([] if args is None else list(args))
 
     def run(self, args, stdin=b"", refused=False, cwd=None):
         command = self.argv(args)
@@ -205,9 +192,9 @@ class WineDriver:
         return False
 
     def regtool_run(self, *args):
-        proc = subprocess.run([self.wine, self.regtool] + list(args),
+        proc = subprocess.run(self.wine + [self.regtool] + list(args),
                               capture_output=True, env=self.env, timeout=60)
-        assert proc.returncode == 0, proc.stderr
+        assert proc.returncode == 0, (proc.returncode, proc.stdout, proc.stderr)
         return proc.stdout.decode().strip()
 
     def prepare(self, state, refused=False):

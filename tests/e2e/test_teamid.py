@@ -237,7 +237,7 @@ def test_registry_value_is_reg_sz_of_56_bytes(windows):
     assert data == (TID + "\0").encode("utf-16-le")
     # The platform's own tool sees it in the 64-bit view.
     query = subprocess.run(
-        [windows.wine, "reg", "query", "HKLM\\SOFTWARE\\Tamrix", "/v", "TeamID",
-         "/reg:64"], capture_output=True, env=windows.env, timeout=60)
+        windows.wine + ["reg", "query", "HKLM\\SOFTWARE\\Tamrix", "/v", "TeamID", "/reg:64"],
+        capture_output=True, env=windows.env, timeout=60)
     assert query.returncode == 0
     assert b"TeamID    REG_SZ    " + TID.encode() in query.stdout

@@ -14,11 +14,15 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import zipfile
 
 import pytest
 
-from dist import ROOT, TID, TID2, only
+from dist import ROOT, TID, TID2, git, only
+
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+import wineprefix  # noqa: E402
 
 PROGRAM_DIR = ("drive_c", "Program Files", "Tamrix")
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -50,30 +54,17 @@ class Machine:
 
     def __init__(self, folder):
         self.folder = folder
-        self.wine = shutil.which("wine") or "/usr/lib/wine/wine64"
         self.regtool = os.path.join(ROOT, "build", "windows", "regtool.exe")
         if not os.path.exists(self.regtool):
             pytest.fail(self.regtool + " is missing: build the windows preset first")
-        self.env = dict(os.environ,
-                        WINEPREFIX=os.path.join(folder, "prefix"),
-                        TMPDIR=os.path.join(folder, "tmp"),
-                        WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        os.makedirs(self.env["WINEPREFIX"])
-        os.makedirs(self.env["TMPDIR"])
-        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL, env=self.env)
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
-        subprocess.run(["wineboot", "-i"], check=True, timeout=300, **quiet)
-        # Background services keep the first program's handles: none of ours.
-        subprocess.run([self.wine, self.regtool, "show"], check=True, timeout=120,
-                       **quiet)
+        self.wine = wineprefix.WINE
+        self.env = wineprefix.start(folder, [self.regtool, "show"])
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env)
+        wineprefix.stop(self.env)
 
     def run(self, *args):
-        return subprocess.run([self.wine] + list(args), capture_output=True,
+        return subprocess.run(self.wine + list(args), capture_output=True,
                               env=self.env, timeout=300)
 
     def msiexec(self, *args):
@@ -87,7 +78,7 @@ class Machine:
             os.remove(status)
         # No pipes of ours: the installer service that msiexec starts would
         # keep them open, and us waiting, long after msiexec has ended.
-        subprocess.run([self.wine, "cmd", "/c", windows_path(script)],
+        subprocess.run(self.wine + ["cmd", "/c", windows_path(script)],
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, env=self.env, timeout=300)
         with open(status) as f:
@@ -175,9 +166,8 @@ def newer_msi(tmp_path_factory, version):
     """The same package with a higher version: the checkout copied, its
     version raised, and the msi target built."""
     source = tmp_path_factory.mktemp("newer")
-    files = subprocess.run(["git", "-C", ROOT, "ls-files", "-z", "--cached", "--others",
-                            "--exclude-standard"], check=True,
-                           capture_output=True).stdout.decode().split("\0")
+    files = git("-C", ROOT, "ls-files", "-z", "--cached", "--others",
+                "--exclude-standard").decode().split("\0")
     for name in filter(None, files):
         os.makedirs(os.path.dirname(os.path.join(source, name)), exist_ok=True)
         shutil.copy2(os.path.join(ROOT, name), os.path.join(source, name))

@@ -13,7 +13,7 @@ import zipfile
 
 import pytest
 
-from dist import ROOT
+from dist import ROOT, git
 
 # The files of one release in dist/, by their start.
 KINDS = ["SHA256SUMS", "teamid-", "teamid_"]
@@ -66,7 +66,7 @@ def releases(tmp_path_factory, authority):
     top = tmp_path_factory.mktemp("clones")
     clones = [str(top / "a"), str(top / "deeper" / "b")]
     for clone in clones:
-        subprocess.run(["git", "clone", "--quiet", ROOT, clone], check=True)
+        git("clone", "--quiet", ROOT, clone)
     found = {}
     for clone in clones:
         found[clone, False], said = package(clone)
