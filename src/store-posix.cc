@@ -275,9 +275,11 @@ bool StageFile(int key_fd, const char* name, void* context) {
   return Step("file staged");
 }
 
+// Moves every file it can: one that can't go back keeps no other from it.
 bool MoveBack(int from, const char* name, void* context) {
   const Move* move = static_cast<const Move*>(context);
-  return renameat(from, name, move->to, name) == 0;
+  renameat(from, name, move->to, name);
+  return true;
 }
 
 bool RemoveFile(int dir_fd, const char* name, void*) {
@@ -355,6 +357,7 @@ bool Unstage(int dir_fd, const char* name, void*) {
   Move back = {dir_fd, ""};
   bool moved = ForEachEntry(fd, MoveBack, &back);
   close(fd);
+  // Fails when a file could not go back: the leftover then stays.
   return moved && unlinkat(dir_fd, name, AT_REMOVEDIR) == 0;
 }
 

@@ -82,6 +82,10 @@ class NativeDriver:
                 call = f.read().split()
         except (FileNotFoundError, TypeError):
             return False
+        except PermissionError:
+            # Where only a process's ancestors may look (Yama): asleep, with
+            # the terminal in key mode, is all that can be seen.
+            return term.process_state() == "S" and term.in_key_mode()
         return call[:2] == ["0", "0x0"] and term.in_key_mode()  # read(0, ...)
 
     def prepare(self, state, refused=False):
