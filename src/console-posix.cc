@@ -24,7 +24,15 @@ void RestoreAndDie(int sig) {
 // Ctrl-Z: the terminal goes back as it was while we are stopped.
 void RestoreAndStop(int sig) {
   int saved_errno = errno;
-  tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+  // The shell may have taken the terminal back already: it sees the job
+  // stopped as soon as its own child stops, which may be before we do. The
+  // terminal is the shell's then, and changing it would stop us by SIGTTOU;
+  // once we are continued, the change fails with EINTR and the stop is over.
+  if (tcgetpgrp(STDIN_FILENO) == getpgrp() &&
+      tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode) != 0 && errno == EINTR) {
+    errno = saved_errno;
+    return;
+  }
   struct sigaction stop = {};
   struct sigaction ours;
   stop.sa_handler = SIG_DFL;

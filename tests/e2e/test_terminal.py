@@ -18,7 +18,7 @@ import time
 
 import pytest
 
-from model import ABSENT, ERROR, PROMPT, TID, TITLE, UNDERLINE, Value
+from model import ABSENT, ERROR, PROMPT, TID, TITLE, UNDERLINE, Value, require_root
 
 
 class Terminal:
@@ -101,6 +101,20 @@ class Terminal:
         lflag = self._tty(termios.tcgetattr)[3]
         return not lflag & (termios.ICANON | termios.ECHO)
 
+    def _stat(self):
+        """The program's /proc/PID/stat fields after its name, from its
+        state on; None once it is gone."""
+        try:
+            with open("/proc/%s/stat" % self.read("pid")) as f:
+                return f.read().rsplit(")", 1)[1].split()
+        except (FileNotFoundError, TypeError):
+            return None
+
+    def in_foreground(self):
+        """The program's process group owns the terminal."""
+        fields = self._stat()
+        return fields is not None and fields[2] == fields[5]  # pgrp, tpgid
+
     def input_pending(self):
         """Bytes typed that nobody has read yet."""
         return self._tty(lambda fd: struct.unpack(
@@ -109,11 +123,8 @@ class Terminal:
     def process_state(self):
         """The program's state letter: S sleeping, T stopped, ...; None once
         it is gone."""
-        try:
-            with open("/proc/%s/stat" % self.read("pid")) as f:
-                return f.read().rsplit(")", 1)[1].split()[0]
-        except (FileNotFoundError, TypeError):
-            return None
+        fields = self._stat()
+        return fields and fields[0]
 
     def waiting_for_key(self):
         """The pause waits for a key, with nothing typed left to read."""
@@ -224,10 +235,93 @@ def test_ctrl_z_and_fg_during_the_pause(native, terminal):
 
     term.press("C-z")
     term.wait_for_text("Stopped")
-    assert term.process_state() == "T"
+    # The shell reports the job stopped when its own child stops, which
+    # may be before the program has.
+    term.wait_for(lambda: term.process_state() == "T", "the program to stop")
     term.type("fg")
     term.press("Enter")
     # Back in the foreground the pause waits for one key again.
+    wait_for_the_pause(term)
+    press_a_key_to_end(term, "0")
+    assert native.observe() == native.render(Value(TID))
+
+
+class Freezer:
+    """A cgroup whose processes can be held: a signal sent to a held
+    process waits until it is let go."""
+
+    def __init__(self, name):
+        require_root("to make a cgroup")
+        v1 = "/sys/fs/cgroup/freezer"
+        v2 = next((p for p in ("/sys/fs/cgroup/unified", "/sys/fs/cgroup")
+                   if os.path.exists(os.path.join(p, "cgroup.controllers"))), None)
+        if os.path.isdir(v1):
+            self.path, self.files = os.path.join(v1, name), ("tasks", "freezer.state",
+                                                            "FROZEN", "THAWED")
+        elif v2:
+            self.path, self.files = os.path.join(v2, name), ("cgroup.procs", "cgroup.freeze",
+                                                            "1", "0")
+        else:
+            pytest.skip("no cgroup freezer here")
+        try:
+            os.mkdir(self.path)
+        except OSError as e:
+            pytest.skip("cannot make a cgroup here: %s" % e)
+
+    def _write(self, name, text):
+        with open(os.path.join(self.path, name), "w") as f:
+            f.write(text)
+
+    def hold(self, pid):
+        try:
+            self._write(self.files[0], pid)
+            self._write(self.files[1], self.files[2])
+        except OSError as e:
+            pytest.skip("cannot hold a process here: %s" % e)
+
+    def let_go(self):
+        self._write(self.files[1], self.files[3])
+
+    def remove(self):
+        self.let_go()
+        # Back to the top cgroup with whatever is still held; the cgroup can
+        # go once it is empty.
+        with open(os.path.join(self.path, self.files[0])) as f:
+            held = f.read().split()
+        for pid in held:
+            try:
+                with open(os.path.join(os.path.dirname(self.path), self.files[0]), "w") as f:
+                    f.write(pid)
+            except ProcessLookupError:
+                pass
+        os.rmdir(self.path)
+
+
+@pytest.fixture
+def freezer():
+    f = Freezer("teamid-test-%d" % os.getpid())
+    yield f
+    f.remove()
+
+
+def test_ctrl_z_reaching_the_program_after_the_shell_took_the_terminal(
+        native, terminal, freezer):
+    # The shell sees the job stopped as soon as its own child stops and takes
+    # the terminal back; the program's own stop may come after that. Held,
+    # the program gets its Ctrl-Z only once the shell has the terminal.
+    native.prepare(ABSENT)
+    term = terminal(native, job_control=True)
+    type_team_id_at_the_prompt(native, term)
+    wait_for_the_pause(term)
+
+    freezer.hold(term.read("pid"))
+    term.press("C-z")
+    term.wait_for_text("Stopped")
+    term.wait_for(lambda: not term.in_foreground(), "the shell to take the terminal")
+    freezer.let_go()
+    term.wait_for(lambda: term.process_state() == "T", "the program to stop")
+    term.type("fg")
+    term.press("Enter")
     wait_for_the_pause(term)
     press_a_key_to_end(term, "0")
     assert native.observe() == native.render(Value(TID))
