@@ -227,23 +227,32 @@ def test_ctrl_c_during_the_pause_restores_the_terminal(native, terminal):
     assert native.observe() == native.render(Value(TID))
 
 
-def test_ctrl_z_and_fg_during_the_pause(native, terminal):
+def at_the_pause_in_a_job(native, terminal):
     native.prepare(ABSENT)
     term = terminal(native, job_control=True)
     type_team_id_at_the_prompt(native, term)
     wait_for_the_pause(term)
+    return term
 
-    term.press("C-z")
-    term.wait_for_text("Stopped")
+
+def fg_to_the_end(native, term):
+    """From a stopped job: back in the foreground the pause waits for one
+    key again, and ends as it would have."""
     # The shell reports the job stopped when its own child stops, which
     # may be before the program has.
     term.wait_for(lambda: term.process_state() == "T", "the program to stop")
     term.type("fg")
     term.press("Enter")
-    # Back in the foreground the pause waits for one key again.
     wait_for_the_pause(term)
     press_a_key_to_end(term, "0")
     assert native.observe() == native.render(Value(TID))
+
+
+def test_ctrl_z_and_fg_during_the_pause(native, terminal):
+    term = at_the_pause_in_a_job(native, terminal)
+    term.press("C-z")
+    term.wait_for_text("Stopped")
+    fg_to_the_end(native, term)
 
 
 class Freezer:
@@ -309,19 +318,10 @@ def test_ctrl_z_reaching_the_program_after_the_shell_took_the_terminal(
     # The shell sees the job stopped as soon as its own child stops and takes
     # the terminal back; the program's own stop may come after that. Held,
     # the program gets its Ctrl-Z only once the shell has the terminal.
-    native.prepare(ABSENT)
-    term = terminal(native, job_control=True)
-    type_team_id_at_the_prompt(native, term)
-    wait_for_the_pause(term)
-
+    term = at_the_pause_in_a_job(native, terminal)
     freezer.hold(term.read("pid"))
     term.press("C-z")
     term.wait_for_text("Stopped")
     term.wait_for(lambda: not term.in_foreground(), "the shell to take the terminal")
     freezer.let_go()
-    term.wait_for(lambda: term.process_state() == "T", "the program to stop")
-    term.type("fg")
-    term.press("Enter")
-    wait_for_the_pause(term)
-    press_a_key_to_end(term, "0")
-    assert native.observe() == native.render(Value(TID))
+    fg_to_the_end(native, term)
