@@ -72,6 +72,27 @@ pid_t DeadProcessID() {
   return pid;
 }
 
+// Writes `data` as the whole file at `path`.
+bool WriteFile(const std::string& path, const std::string& data) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr)
+    return false;
+  bool written = fwrite(data.data(), 1, data.size(), f) == data.size();
+  return fclose(f) == 0 && written;
+}
+
+// The whole file at `path`, or "<missing>".
+std::string ReadFile(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr)
+    return "<missing>";
+  std::string data;
+  for (int c; (c = getc(f)) != EOF;)
+    data += static_cast<char>(c);
+  fclose(f);
+  return data;
+}
+
 // A fresh directory under /tmp per test; `key` is the store's directory in
 // it, one level down so that creating it can be tried too.
 class StoreTest : public testing::Test {
@@ -92,20 +113,14 @@ class StoreTest : public testing::Test {
     ASSERT_EQ(0, mkdir(key_.c_str(), 0755));
   }
   void PutFile(const std::string& name, const std::string& data) {
-    FILE* f = fopen((key_ + "/" + name).c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fwrite(data.data(), 1, data.size(), f);
-    ASSERT_EQ(0, fclose(f));
+    ASSERT_TRUE(WriteFile(key_ + "/" + name, data));
   }
   std::string FileData(const std::string& name) {
-    std::string data;
-    FILE* f = fopen((key_ + "/" + name).c_str(), "rb");
-    if (f == nullptr)
-      return "<missing>";
-    for (int c; (c = getc(f)) != EOF;)
-      data += static_cast<char>(c);
-    fclose(f);
-    return data;
+    return ReadFile(key_ + "/" + name);
+  }
+  // Removes the key's parent directory and everything in it.
+  void RemoveEtc() {
+    ASSERT_EQ(0, system(("rm -rf '" + root_ + "/etc'").c_str()));
   }
   std::set<std::string> Entries() { return Entries(key_); }
   std::set<std::string> Entries(const std::string& dir) {
@@ -157,13 +172,7 @@ class StoreTest : public testing::Test {
         for (const auto& entry : Tree(full, prefix + name + "/"))
           tree.insert(entry);
       } else {
-        std::string data;
-        FILE* f = fopen(full.c_str(), "rb");
-        for (int c; f != nullptr && (c = getc(f)) != EOF;)
-          data += static_cast<char>(c);
-        if (f != nullptr)
-          fclose(f);
-        what = "file " + what + " " + data;
+        what = "file " + what + " " + ReadFile(full);
       }
       tree[prefix + name] = what;
     }
@@ -271,9 +280,7 @@ TEST_F(StoreTest, FailedWriteLeavesNoTemporaryFile) {
 TEST_F(StoreTest, WriteFailsWhereTheKeyCannotBe) {
   // The key's place is taken by a file: nothing is created or changed.
   ASSERT_EQ(0, mkdir((root_ + "/etc").c_str(), 0755));
-  FILE* f = fopen(key_.c_str(), "w");
-  ASSERT_NE(nullptr, f);
-  fclose(f);
+  ASSERT_TRUE(WriteFile(key_, ""));
   EXPECT_FALSE(WriteKeyValue(key_.c_str(), kTeamID));
   struct stat st;
   ASSERT_EQ(0, stat(key_.c_str(), &st));
@@ -290,7 +297,7 @@ TEST_F(StoreTest, WriterKilledAtAnyStepLeavesOldOrNewValue) {
     SCOPED_TRACE(had_value ? "over a value" : "no value before");
     std::set<std::string> seen;
     for (int n = 1;; n++) {
-      ASSERT_EQ(0, system(("rm -rf '" + root_ + "/etc'").c_str()));
+      RemoveEtc();
       if (had_value) {
         MakeKey();
         PutFile("TeamID", old_value + "\n");
@@ -362,7 +369,7 @@ TEST_F(StoreTest, RemoverKilledAtAnyStepLeavesTheKeyWholeOrNoValue) {
   const std::string etc = root_ + "/etc";
   std::set<std::string> seen;
   for (int n = 1;; n++) {
-    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    RemoveEtc();
     MakeFullKey(old_value);
     const auto before = Tree(etc);
     std::string step = KilledAfterStep([this] { DeleteKey(key_.c_str()); }, n);
@@ -395,9 +402,7 @@ std::string latecomer;
 void PutLatecomer(const char* step) {
   if (strcmp(step, "file removed") != 0 || latecomer.empty())
     return;
-  FILE* f = fopen(latecomer.c_str(), "w");
-  if (f != nullptr)
-    fclose(f);
+  WriteFile(latecomer, "");
   latecomer.clear();
 }
 
@@ -427,18 +432,14 @@ TEST_F(StoreTest, LinksInTheStoreAreNeitherFollowedNorReplaced) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    RemoveEtc();
     ASSERT_EQ(0, mkdir(etc.c_str(), 0755));
     ASSERT_EQ(0, mkdir((etc + "/real").c_str(), 0755));
     if (c.link != "key") {
       ASSERT_EQ(0, mkdir(key_.c_str(), 0755));
     }
-    for (const char* file : {"/real/TeamID", "/value"}) {
-      FILE* f = fopen((etc + file).c_str(), "w");
-      ASSERT_NE(nullptr, f);
-      fprintf(f, "%s\n", kTeamID);
-      fclose(f);
-    }
+    for (const char* file : {"/real/TeamID", "/value"})
+      ASSERT_TRUE(WriteFile(etc + file, std::string(kTeamID) + "\n"));
     ASSERT_EQ(0, symlink(c.target.c_str(), (etc + "/" + c.link).c_str()));
     const auto before = Tree(etc);
 
@@ -469,11 +470,8 @@ TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
     std::string aside = Aside(pid);
     EXPECT_EQ(0, mkdir(aside.c_str(), 0755));
     EXPECT_EQ(0, mkdir((aside + "/.deleting.0").c_str(), 0700));
-    for (const char* file : {"/Other", "/.deleting.0/TeamID"}) {
-      FILE* f = fopen((aside + file).c_str(), "w");
-      EXPECT_NE(nullptr, f);
-      fclose(f);
-    }
+    for (const char* file : {"/Other", "/.deleting.0/TeamID"})
+      EXPECT_TRUE(WriteFile(aside + file, ""));
     if (with_subdirectory) {
       EXPECT_EQ(0, mkdir((aside + "/Subkey").c_str(), 0755));
     }
@@ -482,7 +480,7 @@ TEST_F(StoreTest, LeftoversOfDeadRemoversAreFinishedByTheNextChange) {
   const pid_t live = getppid();
   for (bool write : {true, false}) {
     SCOPED_TRACE(write ? "write" : "delete");
-    ASSERT_EQ(0, system(("rm -rf '" + etc + "'").c_str()));
+    RemoveEtc();
     MakeFullKey(kTeamID);
     make_leftover(DeadProcessID(), false);
     make_leftover(getpid(), false);  // an earlier process with our ID
@@ -531,10 +529,8 @@ TEST_F(StoreTest, DeleteChangesNothingWhereItCannotComplete) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(
-        0,
-        system(
-            ("chmod -R u+w '" + root_ + "' && rm -rf '" + etc + "'").c_str()));
+    ASSERT_EQ(0, system(("chmod -R u+w '" + root_ + "'").c_str()));
+    RemoveEtc();
     MakeFullKey(kTeamID);
     ASSERT_EQ(0, chmod(c.locked.c_str(), 0555));
     const auto before = Tree(etc);

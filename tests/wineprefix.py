@@ -5,6 +5,11 @@ import os
 import shutil
 import subprocess
 
+import pytest
+
+# The tests' own registry helper, from the windows preset's build.
+REGTOOL = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                       "build", "windows", "regtool.exe")
 
 
 def _fixed_layout():
@@ -26,12 +31,13 @@ FIXED_LAYOUT = _fixed_layout()
 WINE = FIXED_LAYOUT + [shutil.which("wine") or "/usr/lib/wine/wine64"]
 
 
-def start(folder, first_program):
+def start(folder):
     """Makes a prefix in `folder` and starts its server and services;
-    returns the environment to run WINE in. `first_program` (a Windows
-    program with its arguments) is run once, with none of our pipes: Wine's
-    background services start with the first program and keep its
-    standard handles."""
+    returns the environment to run WINE in. The first program, REGTOOL,
+    runs with none of our pipes: Wine's background services start with the
+    first program and keep its standard handles."""
+    if not os.path.exists(REGTOOL):
+        pytest.fail(REGTOOL + " is missing: build the windows preset first")
     # TMPDIR: the server's socket folder goes there, not into /tmp.
     env = dict(os.environ,
                WINEPREFIX=os.path.join(folder, "wineprefix"),
@@ -47,8 +53,16 @@ def start(folder, first_program):
     subprocess.run(["wineserver", "-p"], check=True, **quiet)
     subprocess.run(FIXED_LAYOUT + ["wineboot", "-i"], check=True, timeout=300,
                    **quiet)
-    subprocess.run(WINE + list(first_program), check=True, timeout=120, **quiet)
+    subprocess.run(WINE + [REGTOOL, "show"], check=True, timeout=120, **quiet)
     return env
+
+
+def regtool(env, *args):
+    """Runs REGTOOL in the prefix; what it printed."""
+    proc = subprocess.run(WINE + [REGTOOL] + list(args), capture_output=True,
+                          env=env, timeout=60)
+    assert proc.returncode == 0, (proc.returncode, proc.stdout, proc.stderr)
+    return proc.stdout.decode().strip()
 
 
 def stop(env):

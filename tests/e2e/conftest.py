@@ -156,14 +156,11 @@ class WineDriver:
     pause = b"Press any key to continue... "
 
     def __init__(self, root):
-        build = os.path.join(ROOT, "build", "windows")
-        self.program = WINDOWS_EXE or os.path.join(build, "teamid.exe")
-        self.regtool = os.path.join(build, "regtool.exe")
-        for path in (self.program, self.regtool):
-            if not os.path.exists(path):
-                pytest.fail(path + " is missing: build the windows preset first")
+        self.program = WINDOWS_EXE or os.path.join(ROOT, "build", "windows", "teamid.exe")
+        if not os.path.exists(self.program):
+            pytest.fail(self.program + " is missing: build the windows preset first")
         self.wine = wineprefix.WINE
-        self.env = wineprefix.start(root, [self.regtool, "show"])
+        self.env = wineprefix.start(root)
         self.cwd = os.path.join(root, "wine-cwd")
         os.makedirs(self.cwd, mode=0o755)
 
@@ -196,10 +193,7 @@ class WineDriver:
         return False
 
     def regtool_run(self, *args):
-        proc = subprocess.run(self.wine + [self.regtool] + list(args),
-                              capture_output=True, env=self.env, timeout=60)
-        assert proc.returncode == 0, (proc.returncode, proc.stdout, proc.stderr)
-        return proc.stdout.decode().strip()
+        return wineprefix.regtool(self.env, *args)
 
     def prepare(self, state, refused=False):
         self.regtool_run("clear")

@@ -18,6 +18,30 @@ def only(pattern):
     return found[0]
 
 
+def set_show_refuse_remove(run, store):
+    """What an admin does with an installed teamid: `run(*args)` runs it
+    (no input, text output), `store` is the store directory it uses."""
+    done = run(TID)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert done.stdout == ("Team ID is not currently set for this computer.\n\n"
+                           "\nTeam ID successfully set to %s.\n" % TID)
+    with open(os.path.join(store, "TeamID")) as f:
+        assert f.read() == TID + "\n"
+
+    shown = run()  # interactive, input ends at once: shows and changes nothing
+    assert shown.returncode == 0
+    assert "Current Team ID for this computer: %s\n" % TID in shown.stdout
+
+    refused = run("not a team id")
+    assert refused.returncode == 1
+    assert "There was an error setting this computer's Team ID:" in refused.stdout
+
+    removed = run("")
+    assert removed.returncode == 0
+    assert removed.stdout.endswith("\nTeam ID successfully removed.\n")
+    assert not os.path.lexists(store)
+
+
 def store_dir():
     """Where the packaged program keeps the Team ID: the store directory
     that scripts/package built it with."""

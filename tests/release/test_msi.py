@@ -28,21 +28,15 @@ PROGRAM_DIR = ("drive_c", "Program Files", "Tamrix")
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 
 
-def product_property(msi, name):
-    table = subprocess.run(["msiinfo", "export", msi, "Property"], check=True,
-                           capture_output=True, text=True).stdout
-    for line in table.splitlines():
-        key, _, value = line.partition("\t")
-        if key == name:
-            return value
-    raise AssertionError("%s has no property %s" % (msi, name))
-
-
 def table(msi, name):
     """The rows of a table, each a tuple of its fields."""
     out = subprocess.run(["msiinfo", "export", msi, name], check=True,
                          capture_output=True, text=True).stdout
     return [tuple(line.split("\t")) for line in out.splitlines()[3:]]
+
+
+def properties(msi):
+    return dict(row[:2] for row in table(msi, "Property"))
 
 
 def windows_path(path):
@@ -54,11 +48,8 @@ class Machine:
 
     def __init__(self, folder):
         self.folder = folder
-        self.regtool = os.path.join(ROOT, "build", "windows", "regtool.exe")
-        if not os.path.exists(self.regtool):
-            pytest.fail(self.regtool + " is missing: build the windows preset first")
         self.wine = wineprefix.WINE
-        self.env = wineprefix.start(folder, [self.regtool, "show"])
+        self.env = wineprefix.start(folder)
 
     def close(self):
         wineprefix.stop(self.env)
@@ -91,9 +82,7 @@ class Machine:
         return self.msiexec("/x", '"%s"' % windows_path(msi), "/qn")
 
     def regtool_run(self, *args):
-        proc = self.run(self.regtool, *args)
-        assert proc.returncode == 0, (proc.returncode, proc.stdout, proc.stderr)
-        return proc.stdout.decode().strip()
+        return wineprefix.regtool(self.env, *args)
 
     def team_id(self):
         """The stored Team ID; None when none is."""
@@ -152,7 +141,7 @@ def msi():
 
 @pytest.fixture(scope="module")
 def version(msi):
-    return product_property(msi, "ProductVersion")
+    return properties(msi)["ProductVersion"]
 
 
 @pytest.fixture(scope="module")
@@ -191,7 +180,7 @@ def newer_msi(tmp_path_factory, version):
 def clean(machine, msi, newer_msi):
     """The machine with no teamid installed and no Team ID stored."""
     for package in (newer_msi[0], msi):
-        code = product_property(package, "ProductCode")
+        code = properties(package)["ProductCode"]
         machine.msiexec("/x", code, "/qn")
     machine.set_team_id(None)
     assert machine.products() == []
@@ -272,10 +261,10 @@ def test_uninstall_removes_the_tool_and_keeps_the_team_id(clean, msi):
 
 def test_the_package_is_per_machine_and_keeps_the_team_id_secret(msi):
     """What Wine doesn't act on: managed deployment and the logs."""
-    properties = dict(row[:2] for row in table(msi, "Property"))
-    assert properties["ALLUSERS"] == "1"
-    assert "TEAMID" in properties["SecureCustomProperties"].split(";")
-    assert properties["MsiHiddenProperties"] == "TEAMID"
+    found = properties(msi)
+    assert found["ALLUSERS"] == "1"
+    assert "TEAMID" in found["SecureCustomProperties"].split(";")
+    assert found["MsiHiddenProperties"] == "TEAMID"
     action = {row[0]: row for row in table(msi, "CustomAction")}["SetTeamID"]
     kind = int(action[1])
     assert kind & 0x3F == 18              # runs an installed file

@@ -10,7 +10,7 @@ import zipfile
 import pytest
 
 import pe_check
-from dist import TID, only
+from dist import only, set_show_refuse_remove
 
 
 def test_deb_has_no_lintian_errors_or_warnings(tmp_path):
@@ -56,23 +56,4 @@ def test_installed_deb_sets_shows_and_removes(installed_deb):
     assert shutil.which("teamid", path="/usr/sbin") == "/usr/sbin/teamid"
     man = subprocess.run(["man", "-w", "8", "teamid"], capture_output=True, text=True)
     assert man.stdout.strip() == "/usr/share/man/man8/teamid.8.gz"
-
-    done = run(TID)
-    assert (done.returncode, done.stderr) == (0, "")
-    assert done.stdout == ("Team ID is not currently set for this computer.\n\n"
-                           "\nTeam ID successfully set to %s.\n" % TID)
-    with open(os.path.join(installed_deb, "TeamID")) as f:
-        assert f.read() == TID + "\n"
-
-    shown = run()  # interactive, input ends at once: shows and changes nothing
-    assert shown.returncode == 0
-    assert "Current Team ID for this computer: %s\n" % TID in shown.stdout
-
-    removed = run("")
-    assert removed.returncode == 0
-    assert removed.stdout.endswith("\nTeam ID successfully removed.\n")
-    assert not os.path.lexists(installed_deb)
-
-    refused = run("not a team id")
-    assert refused.returncode == 1
-    assert "There was an error setting this computer's Team ID:" in refused.stdout
+    set_show_refuse_remove(run, installed_deb)

@@ -80,6 +80,11 @@ def releases(tmp_path_factory, authority):
     return found
 
 
+def one(releases, signed):
+    """The dist folder of one of the clones, signed or not."""
+    return next(folder for (_, s), folder in releases.items() if s == signed)
+
+
 def contents(folder):
     files = {}
     for name in sorted(os.listdir(folder)):
@@ -99,7 +104,7 @@ def test_two_clean_clones_give_the_same_bytes(releases, signed):
 
 @pytest.mark.parametrize("signed", [False, True], ids=["unsigned", "signed"])
 def test_sha256sums_lists_every_file(releases, signed):
-    folder = next(f for (_, s), f in releases.items() if s == signed)
+    folder = one(releases, signed)
     listed = subprocess.run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder,
                             capture_output=True, text=True)
     assert listed.returncode == 0, listed.stdout + listed.stderr
@@ -128,7 +133,7 @@ def windows_files(folder, tmp_path):
 
 
 def test_signed_packages_verify(releases, authority, tmp_path):
-    folder = next(f for (_, s), f in releases.items() if s)
+    folder = one(releases, True)
     for what, path in windows_files(folder, tmp_path).items():
         result = verify(path, authority)
         assert result.returncode == 0, (what, result.stdout + result.stderr)
@@ -136,13 +141,13 @@ def test_signed_packages_verify(releases, authority, tmp_path):
 
 
 def test_unsigned_packages_do_not(releases, authority, tmp_path):
-    folder = next(f for (_, s), f in releases.items() if not s)
+    folder = one(releases, False)
     for what, path in windows_files(folder, tmp_path).items():
         assert verify(path, authority).returncode != 0, what
 
 
 def test_a_changed_byte_fails_verification(releases, authority, tmp_path):
-    folder = next(f for (_, s), f in releases.items() if s)
+    folder = one(releases, True)
     exe = windows_files(folder, tmp_path)["exe in the .zip"]
     with open(exe, "rb") as f:
         data = bytearray(f.read())
@@ -156,7 +161,7 @@ def test_a_changed_byte_fails_verification(releases, authority, tmp_path):
 def test_the_signed_program_passes_the_windows_table(releases, tmp_path):
     """The signature changes nothing else of the program: the end-to-end
     cases of teamid.exe, run against the signed one."""
-    folder = next(f for (_, s), f in releases.items() if s)
+    folder = one(releases, True)
     exe = windows_files(folder, tmp_path)["exe in the .zip"]
     run = subprocess.run(
         ["pytest-3", "-p", "no:cacheprovider", "-q", "--basetemp", str(tmp_path / "e2e"),

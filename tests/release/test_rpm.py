@@ -11,9 +11,7 @@ import subprocess
 
 import pytest
 
-from dist import TID, only, store_dir
-
-ERROR_LINE = "There was an error setting this computer's Team ID:"
+from dist import only, set_show_refuse_remove, store_dir
 
 
 def rpm(*args, check=True):
@@ -101,25 +99,8 @@ def test_rpm_installs_verifies_runs_and_erases(scratch_root):
     assert (verified.returncode, verified.stdout) == (0, "")
     copy_libraries(scratch_root + "/usr/sbin/teamid", scratch_root)
 
-    stored = scratch_root + store
-    done = chrooted(scratch_root, TID)
-    assert (done.returncode, done.stderr) == (0, "")
-    assert done.stdout == ("Team ID is not currently set for this computer.\n\n"
-                           "\nTeam ID successfully set to %s.\n" % TID)
-    with open(os.path.join(stored, "TeamID")) as f:
-        assert f.read() == TID + "\n"
-
-    shown = chrooted(scratch_root)  # interactive, input at its end: shows it
-    assert shown.returncode == 0
-    assert "Current Team ID for this computer: %s\n" % TID in shown.stdout
-
-    refused = chrooted(scratch_root, "not a team id")
-    assert refused.returncode == 1 and ERROR_LINE in refused.stdout
-
-    removed = chrooted(scratch_root, "")
-    assert removed.returncode == 0
-    assert removed.stdout.endswith("\nTeam ID successfully removed.\n")
-    assert not os.path.lexists(stored)
+    set_show_refuse_remove(lambda *args: chrooted(scratch_root, *args),
+                           scratch_root + store)
 
     rpm("--root", scratch_root, "-e", "teamid")
     assert rpm("--root", scratch_root, "-q", "teamid", check=False).returncode != 0
